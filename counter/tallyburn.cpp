@@ -1,0 +1,104 @@
+#include "counter/tallyburn.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "plugin/pixel_layout.h"
+#include "plugin/wrapping.h"
+
+namespace tallyburn {
+
+int Tallyburn::CountDigits(int num_frames, int offset) noexcept {
+  int sum = WrapAdd(num_frames, offset);
+  int digits = 1;
+  while (sum > 9) {
+    sum /= 10;
+    ++digits;
+  }
+  return digits;
+}
+
+Tallyburn::Tallyburn(const PClip& source, int frame_offset, int align_left, IScriptEnvironment* env)
+    : GenericVideoFilter(source),
+      digit_count(CountDigits(vi.num_frames, frame_offset)),
+      offset(frame_offset),
+      left(align_left) {
+  std::memcpy(glyphs, kDigitFont.data(), sizeof glyphs);
+  if (vi.width < kCellWidth * digit_count + kPlanarRightMargin || vi.height < kGlyphHeight)
+    env->ThrowError("Tallyburn: video is too small");
+  std::snprintf(number_format, sizeof number_format, "%s0%id", "%", digit_count);
+}
+
+void Tallyburn::DrawDigit(uint8* dst, int cell_offset, uint8_t digit, int pitch) const noexcept {
+  const PixelLayout layout = DrawnLayout(vi.pixel_type);
+  const int bpp = BytesPerPixel(layout);
+
+  // A character with no glyph (the minus sign) gets one of our own.
+  uint8_t sign[kGlyphBytes];
+  if (digit >= kGlyphCount) FillSignGlyph(static_cast<char>(digit + '0'), sign);
+  const uint8_t* const glyph = digit < kGlyphCount ? &glyphs[digit * kGlyphBytes] : sign;
+
+  for (int r = 0; r < kGlyphHeight; ++r) {
+    // Glyph row 0 is the cell's bottom line: the first buffer line in RGB,
+    // the last of the bottom 14 in the top-down formats.
+    const int line = IsBottomUp(layout) ? r : vi.height - 1 - r;
+    uint8* p = dst + static_cast<ptrdiff_t>(line) * pitch + cell_offset;
+    const uint8_t* row = glyph + r * kGlyphWidth;
+    switch (layout) {
+      case PixelLayout::kRgb24:
+      case PixelLayout::kRgb32:
+        for (int c = 0; c < kGlyphWidth; ++c, p += bpp) p[0] = p[1] = p[2] = row[c];
+        std::memset(p, 0, 2 * static_cast<size_t>(bpp));  // RGB32: alpha too
+        break;
+      case PixelLayout::kYuy2:
+        for (int c = 0; c < kGlyphWidth; ++c, p += 2) {
+          p[0] = row[c];
+          p[1] = 128;
+        }
+        p[0] = 0, p[1] = 128, p[2] = 0, p[3] = 128;
+        break;
+      case PixelLayout::kYv12:
+        std::memcpy(p, row, kGlyphWidth);
+        p[kGlyphWidth] = p[kGlyphWidth + 1] = 0;
+        break;
+      case PixelLayout::kUndrawn:
+        return;
+    }
+  }
+}
+
+PVideoFrame __stdcall Tallyburn::GetFrame(int n, IScriptEnvironment* env) {
+  PVideoFrame frame = child->GetFrame(n, env);
+  env->MakeWritable(&frame);
+  const PixelLayout layout = DrawnLayout(vi.pixel_type);
+  uint8* const dst = frame->GetWritePtr();
+  if (layout == PixelLayout::kUndrawn || dst == nullptr) return frame;
+
+  const int pitch = frame->GetPitch();
+  const int cell_bytes = kCellWidth * BytesPerPixel(layout);
+  int first_cell = 0;
+  if (left == 0) {
+    first_cell = frame->GetRowSize() - cell_bytes * digit_count;
+    if (layout == PixelLayout::kYv12) first_cell -= kPlanarRightMargin;
+  }
+
+  char text[20];
+  std::snprintf(text, sizeof text, number_format, WrapAdd(n, offset));
+
+  if (layout == PixelLayout::kYv12) {
+    // Neutral chroma under the cells: 7 chroma lines, 5 samples per cell.
+    const int pitch_uv = frame->GetPitch(PLANAR_U);
+    const int height_uv = frame->GetHeight(PLANAR_U);
+    const size_t width_uv = static_cast<size_t>(kCellWidth / 2) * digit_count;
+    for (uint8* plane : {frame->GetWritePtr(PLANAR_U), frame->GetWritePtr(PLANAR_V)}) {
+      uint8* p = plane + static_cast<ptrdiff_t>(height_uv - kGlyphHeight / 2) * pitch_uv + first_cell / 2;
+      for (int line = 0; line < kGlyphHeight / 2; ++line, p += pitch_uv) std::memset(p, 128, width_uv);
+    }
+  }
+
+  for (int i = 0; i < digit_count; ++i)
+    DrawDigit(dst, first_cell + i * cell_bytes, static_cast<uint8_t>(text[i] - '0'), pitch);
+  return frame;
+}
+
+}  // namespace tallyburn
