@@ -1,0 +1,137 @@
+// The plug-in as a host sees it: what its entry registers, how its
+// factories read arguments, and that its filters pass the clip through.
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "host/readback.h"
+#include "tests/support/plugin_host.h"
+
+namespace tallyburn::testing {
+namespace {
+
+using EntryTest = PluginHost;
+
+TEST_F(EntryTest, RegistersBothFunctionsInOrderWithTheirSignatures) {
+  ASSERT_EQ(env.functions().size(), 2u);
+  EXPECT_EQ(env.functions()[0].name, "Tallyburn");
+  EXPECT_EQ(env.functions()[0].params, "c[offset]i[left]i");
+  EXPECT_EQ(env.functions()[0].user_data, nullptr);
+  EXPECT_EQ(env.functions()[1].name, "FrameTC");
+  EXPECT_EQ(env.functions()[1].params, "c[offset]i[orientation]i[y]i");
+  EXPECT_EQ(env.functions()[1].user_data, nullptr);
+}
+
+TEST_F(EntryTest, ExportsOnlyTheEntry) {
+  const std::string command = std::string("nm -D --defined-only '") + TALLYBURN_PLUGIN_PATH + "'";
+  std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
+  ASSERT_TRUE(pipe);
+  std::vector<std::string> symbols;
+  char line[512];
+  while (std::fgets(line, sizeof line, pipe.get())) {
+    std::string s(line);
+    s.erase(s.find_last_not_of("\r\n") + 1);
+    const size_t name = s.rfind(' ');
+    symbols.push_back(s.substr(name + 1));
+  }
+  EXPECT_EQ(symbols, std::vector<std::string>{"AvisynthPluginInit2"});
+}
+
+TEST_F(EntryTest, OnlyTheClipGivesAllIntegersZero) {
+  // Tallyburn: offset 0, right-aligned. FrameTC: offset 0, right, on the
+  // bottom edge. 100 frames at 30 fps: frame 31 is 031 and 00:00:01:01.
+  const PClip src = Source({.width = 640, .height = 480, .pixel_type = kRgb24, .fps_numerator = 30});
+  const PVideoFrame number = env.FetchFrame(Apply("Tallyburn", {{"", src}}), 31);
+  EXPECT_EQ(host::ReadNumber(*number.get(), kRgb24, 3, false), "031");
+  const PVideoFrame timecode = env.FetchFrame(Apply("FrameTC", {{"", src}}), 31);
+  EXPECT_EQ(host::ReadTimecode(*timecode.get(), kRgb24, 0, 0), "00000101");
+}
+
+TEST_F(EntryTest, NamedAndPositionalArgumentsGiveTheSameFilter) {
+  const PClip src = Source({.pixel_type = kYv12, .fps_numerator = 30000, .fps_denominator = 1001});
+  const PVideoFrame a = env.FetchFrame(Apply("Tallyburn", {{"", src}, {"", 5}, {"", 1}}), 3);
+  const PVideoFrame b = env.FetchFrame(Apply("Tallyburn", {{"", src}, {"left", 1}, {"offset", 5}}), 3);
+  EXPECT_TRUE(Differences(env, a, b).empty());
+  EXPECT_EQ(host::ReadNumber(*a.get(), kYv12, 3, true), "008");
+
+  const PVideoFrame c = env.FetchFrame(Apply("FrameTC", {{"", src}, {"", 1800}, {"", 2}, {"", 10}}), 0);
+  const PVideoFrame d =
+      env.FetchFrame(Apply("FrameTC", {{"", src}, {"y", 10}, {"orientation", 2}, {"offset", 1800}}), 0);
+  EXPECT_TRUE(Differences(env, c, d).empty());
+  EXPECT_EQ(host::ReadTimecode(*c.get(), kYv12, 2, 10), "00010002");
+}
+
+TEST_F(EntryTest, EachCallMakesItsOwnFilter) {
+  const PClip src = Source({.pixel_type = kYuy2});
+  const PClip a = Apply("Tallyburn", {{"", src}, {"offset", 0}});
+  const PClip b = Apply("Tallyburn", {{"", src}, {"offset", 500}});
+  ASSERT_NE(a.get(), b.get());
+  EXPECT_EQ(RefCount(src.get()), 3);  // ours and one per filter
+  // Interleaved requests: neither filter keeps anything between frames.
+  for (const int n : {7, 2, 99, 0}) {
+    const PVideoFrame fa = env.FetchFrame(a, n);
+    const PVideoFrame fb = env.FetchFrame(b, n);
+    EXPECT_EQ(host::ReadNumber(*fa.get(), kYuy2, 3, false), std::string(3 - std::to_string(n).size(), '0') + std::to_string(n));
+    EXPECT_EQ(host::ReadNumber(*fb.get(), kYuy2, 3, false), std::to_string(500 + n));
+  }
+}
+
+class PassThroughTest : public PluginHost, public ::testing::WithParamInterface<int> {};
+
+TEST_P(PassThroughTest, VideoInfoAudioParityAndHintsAreTheSources) {
+  const int pixel_type = GetParam();
+  const PClip src = Source({.width = 320, .height = 240, .pixel_type = pixel_type, .fps_numerator = 24000,
+                            .fps_denominator = 1001, .num_frames = 57, .audio_rate = 44100, .channels = 6});
+  for (const char* function : {"Tallyburn", "FrameTC"}) {
+    SCOPED_TRACE(function);
+    const PClip f = Apply(function, {{"", src}});
+    EXPECT_EQ(f->GetVersion(), 2);
+    EXPECT_EQ(std::memcmp(&f->GetVideoInfo(), &src->GetVideoInfo(), sizeof(VideoInfo)), 0);
+    for (const int n : {0, 1, 2, 56}) EXPECT_EQ(f->GetParity(n), src->GetParity(n));
+    std::vector<uint8_t> got(1000 * 12, 0), want(1000 * 12, 1);
+    f->GetAudio(got.data(), 12345, 1000, &env);
+    src->GetAudio(want.data(), 12345, 1000, &env);
+    EXPECT_EQ(got, want);
+    EXPECT_EQ(f->SetCacheHints(1, 10), 0);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, PassThroughTest, ::testing::Values(kRgb24, kRgb32, kYuy2, kYv12, kI420),
+                         [](const auto& p) { return std::string(FormatName(p.param)); });
+
+TEST_F(EntryTest, SourceIsReleasedWhenTheLastHandleGoes) {
+  const int baseline = host::SyntheticClip::live();
+  {
+    PClip src = Source({});
+    PClip number = Apply("Tallyburn", {{"", src}});
+    PClip timecode = Apply("FrameTC", {{"", number}});
+    src = nullptr;
+    number = nullptr;
+    EXPECT_EQ(host::SyntheticClip::live(), baseline + 1);  // still held by the chain
+    env.FetchFrame(timecode, 3);
+  }
+  EXPECT_EQ(host::SyntheticClip::live(), baseline);
+}
+
+TEST_F(EntryTest, FailedConstructionReleasesItsReferenceToTheSource) {
+  const int baseline = host::SyntheticClip::live();
+  {
+    const PClip src = Source({.width = 91, .height = 13});
+    EXPECT_EQ(ErrorOf("FrameTC", {{"", src}}), "FrameTC: video is too small");
+    EXPECT_EQ(ErrorOf("Tallyburn", {{"", src}, {"", 1000000000}}), "Tallyburn: video is too small");
+    EXPECT_EQ(RefCount(src.get()), 1);
+  }
+  EXPECT_EQ(host::SyntheticClip::live(), baseline);
+}
+
+TEST_F(EntryTest, HostBindingErrorsNameTheFunctionAndArgument) {
+  const PClip src = Source({});
+  EXPECT_EQ(ErrorOf("Tallyburn", {{"", src}, {"offst", 1}}), "Tallyburn: no argument named \"offst\"");
+  EXPECT_EQ(ErrorOf("FrameTC", {}), "FrameTC: missing argument 1 (a clip)");
+  EXPECT_EQ(ErrorOf("Tallyburn", {{"", src}, {"", 1}, {"", 2}, {"", 3}}), "Tallyburn: too many arguments (takes at most 3)");
+  EXPECT_EQ(ErrorOf("FrameTC", {{"", src}, {"y", "ten"}}), "FrameTC: argument \"y\" must be an integer, not a string");
+}
+
+}  // namespace
+}  // namespace tallyburn::testing
