@@ -1,6 +1,5 @@
 #include "host/signature.h"
 
-#include <cctype>
 #include <strings.h>
 
 #include "host/errors.h"

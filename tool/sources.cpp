@@ -1,0 +1,387 @@
+#include "tool/sources.h"
+
+#include <strings.h>
+
+#include <array>
+#include <climits>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "tool/io.h"
+#include "tool/y4m.h"
+
+namespace tallyburn::tool {
+namespace {
+
+using host::Environment;
+
+int unknown_length_streams = 0;  // live sources reading a stream of unknown length
+
+Environment& Host(IScriptEnvironment* env) { return *static_cast<Environment*>(env); }
+
+// Base of the tool's sources: fixed VideoInfo, silent, progressive.
+class ToolSource : public IClip {
+ public:
+  explicit ToolSource(const VideoInfo& vi) : vi_(vi) {}
+  bool __stdcall GetParity(int) override { return vi_.IsTFF(); }
+  void __stdcall GetAudio(void*, int64, int64, IScriptEnvironment*) override {}
+  int __stdcall SetCacheHints(int, int) override { return 0; }
+  const VideoInfo& __stdcall GetVideoInfo() override { return vi_; }
+
+ protected:
+  VideoInfo vi_;
+};
+
+struct Yuv {
+  uint8_t y, u, v;
+};
+
+// BT.601, studio range.
+Yuv ToYuv(int r, int g, int b) {
+  const auto clamp = [](double v) { return static_cast<uint8_t>(std::lround(std::min(255.0, std::max(0.0, v)))); };
+  return {clamp(16 + (65.481 * r + 128.553 * g + 24.966 * b) / 255),
+          clamp(128 + (-37.797 * r - 74.203 * g + 112.0 * b) / 255),
+          clamp(128 + (112.0 * r - 93.786 * g - 18.214 * b) / 255)};
+}
+
+// A picture rendered once and copied into every frame: colour bars, or one
+// colour for BlankClip.
+class PatternClip final : public ToolSource {
+ public:
+  PatternClip(const VideoInfo& vi, bool bars, int rgb) : ToolSource(vi) {
+    // The picture as RGB, top line first.
+    const int w = vi.width, h = vi.height;
+    std::vector<int> rgb_at(static_cast<size_t>(w) * h);
+    static constexpr int kBars[7] = {0xBFBFBF, 0xBFBF00, 0x00BFBF, 0x00BF00, 0xBF00BF, 0xBF0000, 0x0000BF};
+    for (int yy = 0; yy < h; ++yy)
+      for (int xx = 0; xx < w; ++xx) {
+        int c = rgb;
+        if (bars) {
+          if (yy < h * 2 / 3) {
+            c = kBars[std::min(6, xx * 7 / w)];
+          } else {
+            const int level = xx * 255 / std::max(1, w - 1);  // grey ramp
+            c = level << 16 | level << 8 | level;
+          }
+        }
+        rgb_at[static_cast<size_t>(yy) * w + xx] = c;
+      }
+    const auto pixel = [&](int xx, int yy) {
+      const int c = rgb_at[static_cast<size_t>(yy) * w + xx];
+      return std::array<int, 3>{c >> 16 & 255, c >> 8 & 255, c & 255};
+    };
+
+    switch (vi.pixel_type) {
+      case VideoInfo::CS_BGR24:
+      case VideoInfo::CS_BGR32: {
+        const int bpp = vi.pixel_type == VideoInfo::CS_BGR24 ? 3 : 4;
+        planes_.push_back({PLANAR_Y, w * bpp, h, {}});
+        for (int line = 0; line < h; ++line)  // bottom line first
+          for (int xx = 0; xx < w; ++xx) {
+            const auto [r, g, b] = pixel(xx, h - 1 - line);
+            uint8_t px[4] = {uint8_t(b), uint8_t(g), uint8_t(r), 255};
+            planes_[0].bytes.insert(planes_[0].bytes.end(), px, px + bpp);
+          }
+        break;
+      }
+      case VideoInfo::CS_YUY2:
+        planes_.push_back({PLANAR_Y, w * 2, h, {}});
+        for (int yy = 0; yy < h; ++yy)
+          for (int xx = 0; xx < w; xx += 2) {
+            const auto [r, g, b] = pixel(xx, yy);
+            const Yuv a = ToYuv(r, g, b);
+            const auto [r2, g2, b2] = pixel(std::min(xx + 1, w - 1), yy);
+            const Yuv c = ToYuv(r2, g2, b2);
+            const uint8_t px[4] = {a.y, a.u, c.y, a.v};
+            planes_[0].bytes.insert(planes_[0].bytes.end(), px, px + 4);
+          }
+        break;
+      default: {  // YV12, I420: chroma from each 2x2 block's top-left pixel
+        planes_.push_back({PLANAR_Y, w, h, {}});
+        planes_.push_back({PLANAR_U, w / 2, h / 2, {}});
+        planes_.push_back({PLANAR_V, w / 2, h / 2, {}});
+        for (int yy = 0; yy < h; ++yy)
+          for (int xx = 0; xx < w; ++xx) {
+            const auto [r, g, b] = pixel(xx, yy);
+            const Yuv c = ToYuv(r, g, b);
+            planes_[0].bytes.push_back(c.y);
+            if (yy % 2 == 0 && xx % 2 == 0) {
+              planes_[1].bytes.push_back(c.u);
+              planes_[2].bytes.push_back(c.v);
+            }
+          }
+      }
+    }
+  }
+
+  PVideoFrame __stdcall GetFrame(int, IScriptEnvironment* env) override {
+    PVideoFrame frame = env->NewVideoFrame(vi_);
+    for (const Plane& p : planes_)
+      env->BitBlt(frame->GetWritePtr(p.id), frame->GetPitch(p.id), p.bytes.data(), p.row, p.row, p.height);
+    return frame;
+  }
+
+ private:
+  struct Plane {
+    int id;
+    int row;
+    int height;
+    std::vector<uint8_t> bytes;
+  };
+  std::vector<Plane> planes_;
+};
+
+// Reads frames in order from a stream; a frame asked for again is the last
+// one read (filters fetch each frame once, the tool asks in order).
+class StreamClip : public ToolSource {
+ public:
+  StreamClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, bool unknown)
+      : ToolSource(vi), in_(std::move(in)), unknown_(unknown) {
+    if (unknown_) ++unknown_length_streams;
+  }
+  ~StreamClip() override {
+    if (unknown_) --unknown_length_streams;
+  }
+
+  PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override {
+    if (last_ && n == next_ - 1) return last_;
+    if (n < next_)
+      throw ToolError(in_->name() + ": frames are read in order: frame " + std::to_string(n) + " asked for after frame " +
+                      std::to_string(next_ - 1));
+    last_ = nullptr;
+    PVideoFrame frame = env->NewVideoFrame(vi_);
+    while (next_ <= n) {
+      if (!ReadOne(next_, *frame.get())) {
+        if (unknown_) throw EndOfStream{next_};
+        throw ToolError(in_->name() + ": the stream ends after " + std::to_string(next_) + " of " +
+                        std::to_string(vi_.num_frames) + " frames");
+      }
+      ++next_;
+    }
+    last_ = frame;
+    return frame;
+  }
+
+ protected:
+  // Reads frame n into `frame`; false at a clean end of the stream.
+  virtual bool ReadOne(int n, VideoFrame& frame) = 0;
+
+  std::unique_ptr<InputStream> in_;
+  std::vector<uint8_t> scratch_;
+
+ private:
+  bool unknown_;
+  int next_ = 0;
+  PVideoFrame last_;
+};
+
+class Y4mClip final : public StreamClip {
+ public:
+  Y4mClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, const Y4mHeader& h, bool unknown)
+      : StreamClip(vi, std::move(in), unknown), header_(h) {
+    if (h.pixel_type == VideoInfo::CS_YUY2) scratch_.resize(Y4mFrameBytes(h));
+  }
+
+ private:
+  bool ReadOne(int n, VideoFrame& frame) override {
+    if (!ReadY4mFrameHeader(*in_, n)) return false;
+    ReadY4mPlanes(*in_, header_, n, frame, scratch_);
+    return true;
+  }
+
+  Y4mHeader header_;
+};
+
+// Raw frames as ffmpeg's rawvideo writes them: lines top-down, planes in
+// Y, U, V order for yuv420p.
+class RawClip final : public StreamClip {
+ public:
+  RawClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, bool unknown) : StreamClip(vi, std::move(in), unknown) {}
+
+ private:
+  bool ReadOne(int n, VideoFrame& frame) override {
+    const bool rgb = vi_.pixel_type == VideoInfo::CS_BGR24 || vi_.pixel_type == VideoInfo::CS_BGR32;
+    const bool planar = vi_.pixel_type == VideoInfo::CS_YV12 || vi_.pixel_type == VideoInfo::CS_I420;
+    size_t want = 0;
+    for (const int plane : {PLANAR_Y, PLANAR_U, PLANAR_V})
+      if (plane == PLANAR_Y || planar) want += static_cast<size_t>(frame.GetRowSize(plane)) * frame.GetHeight(plane);
+    size_t got = 0;
+    for (const int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
+      if (plane != PLANAR_Y && !planar) break;
+      const int rows = frame.GetHeight(plane), row = frame.GetRowSize(plane);
+      uint8_t* base = plane == PLANAR_Y ? frame.GetWritePtr() : frame.GetWritePtr(plane);
+      for (int r = 0; r < rows; ++r) {
+        const int line = rgb ? rows - 1 - r : r;  // RGB frames are stored bottom-up
+        const size_t read = in_->Read(base + static_cast<ptrdiff_t>(line) * frame.GetPitch(plane), static_cast<size_t>(row));
+        got += read;
+        if (got == 0) return false;
+        if (read < static_cast<size_t>(row))
+          throw ToolError(in_->name() + ": truncated frame " + std::to_string(n) + " (got " + std::to_string(got) + " of " +
+                          std::to_string(want) + " bytes)");
+      }
+    }
+    return true;
+  }
+};
+
+// --- Arguments ---------------------------------------------------------------
+
+// A script error from one of the tool's own functions.
+[[noreturn]] void Refuse(IScriptEnvironment*, const std::string& message) { throw host::HostError(message); }
+
+int PixelTypeByName(IScriptEnvironment* env, const char* function, const char* name) {
+  struct Named {
+    const char* names[2];
+    int type;
+  };
+  static constexpr Named kTypes[] = {{{"RGB24", "bgr24"}, VideoInfo::CS_BGR24},
+                                     {{"RGB32", "bgra"}, VideoInfo::CS_BGR32},
+                                     {{"YUY2", "yuyv422"}, VideoInfo::CS_YUY2},
+                                     {{"YV12", "yuv420p"}, VideoInfo::CS_YV12},
+                                     {{"I420", "IYUV"}, VideoInfo::CS_I420}};
+  for (const Named& t : kTypes)
+    for (const char* n : t.names)
+      if (strcasecmp(n, name) == 0) return t.type;
+  Refuse(env, std::string(function) + ": unknown pixel_type \"" + name +
+                  "\" (RGB24, RGB32, YUY2, YV12, I420, or bgr24, bgra, yuyv422, yuv420p)");
+}
+
+// Frame size and format, checked before anything is allocated for them.
+VideoInfo CheckedVideo(IScriptEnvironment* env, const char* function, int width, int height, int pixel_type) {
+  if (width < 1 || width > kMaxDimension || height < 1 || height > kMaxDimension)
+    Refuse(env, std::string(function) + ": size " + std::to_string(width) + "x" + std::to_string(height) +
+                    " is outside 1 to 16384 per side");
+  const bool planar = pixel_type == VideoInfo::CS_YV12 || pixel_type == VideoInfo::CS_I420;
+  if ((planar || pixel_type == VideoInfo::CS_YUY2) && width % 2 != 0)
+    Refuse(env, std::string(function) + ": width " + std::to_string(width) + " must be even for this pixel_type");
+  if (planar && height % 2 != 0)
+    Refuse(env, std::string(function) + ": height " + std::to_string(height) + " must be even for 4:2:0");
+  VideoInfo vi{};
+  vi.width = width;
+  vi.height = height;
+  vi.pixel_type = pixel_type;
+  return vi;
+}
+
+// fps as the frame server's scripts give it: a number, with
+// fps_denominator when it is an integer numerator. Without either, NTSC.
+void SetRate(IScriptEnvironment* env, const char* function, VideoInfo& vi, const AVSValue& fps, const AVSValue& den) {
+  if (den.Defined() && den.AsInt() < 1) Refuse(env, std::string(function) + ": fps_denominator must be 1 or more");
+  if (!fps.Defined()) {
+    vi.fps_numerator = 30000u;
+    vi.fps_denominator = den.Defined() ? static_cast<unsigned>(den.AsInt()) : 1001u;
+  } else {
+    const double f = fps.AsFloat();
+    if (!(f >= 0) || f > 1e6) Refuse(env, std::string(function) + ": fps must be between 0 and 1000000");
+    const int d = den.AsInt(1);
+    if (std::floor(f) == f) {
+      vi.fps_numerator = static_cast<unsigned>(f);
+      vi.fps_denominator = static_cast<unsigned>(d);
+    } else {
+      vi.fps_numerator = static_cast<unsigned>(std::lround(f * 1000.0 * d));
+      vi.fps_denominator = static_cast<unsigned>(1000 * d);
+    }
+  }
+}
+
+// Signatures: argument indices follow them.
+enum PatternArg { kPatWidth, kPatHeight, kPatPixelType, kPatLength, kPatFps, kPatFpsDen, kPatColor };
+constexpr const char* kPatternParams = "[width]i[height]i[pixel_type]s[length]i[fps]f[fps_denominator]i";
+
+AVSValue CreatePattern(AVSValue args, IScriptEnvironment* env, const char* function, bool bars) {
+  const int type = PixelTypeByName(env, function, args[kPatPixelType].AsString("YV12"));
+  VideoInfo vi = CheckedVideo(env, function, args[kPatWidth].AsInt(640), args[kPatHeight].AsInt(480), type);
+  vi.num_frames = args[kPatLength].AsInt(300);
+  if (vi.num_frames < 0) Refuse(env, std::string(function) + ": length must not be negative");
+  SetRate(env, function, vi, args[kPatFps], args[kPatFpsDen]);
+  return new PatternClip(vi, bars, bars ? 0 : args[kPatColor].AsInt(0) & 0xFFFFFF);
+}
+
+AVSValue __cdecl CreateColorBars(AVSValue args, void*, IScriptEnvironment* env) {
+  return CreatePattern(args, env, "ColorBars", true);
+}
+AVSValue __cdecl CreateBlankClip(AVSValue args, void*, IScriptEnvironment* env) {
+  return CreatePattern(args, env, "BlankClip", false);
+}
+
+enum Y4mArg { kY4mPath, kY4mLength };
+
+AVSValue __cdecl CreateY4MSource(AVSValue args, void*, IScriptEnvironment* env) {
+  try {
+    auto in = InputStream::Open(args[kY4mPath].AsString(""));
+    const Y4mHeader h = ReadY4mHeader(*in);
+    VideoInfo vi = CheckedVideo(env, "Y4MSource", h.width, h.height, h.pixel_type);
+    vi.fps_numerator = h.fps_numerator;
+    vi.fps_denominator = h.fps_denominator;
+    vi.image_type = h.image_type;
+    bool unknown = false;
+    if (args[kY4mLength].Defined()) {
+      vi.num_frames = args[kY4mLength].AsInt();
+      if (vi.num_frames < 0) Refuse(env, "Y4MSource: length must not be negative");
+    } else if (in->size() >= 0) {
+      // A file's size tells its length (rounded up, so that a truncated last
+      // frame is read and reported). FRAME lines with parameters make this
+      // an upper bound, and a stream that ends early is reported too.
+      const int64_t per_frame = static_cast<int64_t>(Y4mFrameBytes(h)) + 6;
+      const int64_t payload = in->size() - static_cast<int64_t>(h.header_bytes);
+      vi.num_frames = static_cast<int>(std::min<int64_t>(INT_MAX, (payload + per_frame - 1) / per_frame));
+    } else {
+      vi.num_frames = INT_MAX;
+      unknown = true;
+    }
+    return new Y4mClip(vi, std::move(in), h, unknown);
+  } catch (const ToolError& e) {
+    Refuse(env, std::string("Y4MSource: ") + e.what());
+  }
+}
+
+enum RawArg { kRawPath, kRawWidth, kRawHeight, kRawPixelType, kRawFps, kRawFpsDen, kRawLength };
+
+AVSValue __cdecl CreateRawSource(AVSValue args, void*, IScriptEnvironment* env) {
+  const int type = PixelTypeByName(env, "RawSource", args[kRawPixelType].AsString("YV12"));
+  VideoInfo vi = CheckedVideo(env, "RawSource", args[kRawWidth].AsInt(), args[kRawHeight].AsInt(), type);
+  SetRate(env, "RawSource", vi, args[kRawFps], args[kRawFpsDen]);
+  try {
+    auto in = InputStream::Open(args[kRawPath].AsString(""));
+    bool unknown = false;
+    const int64_t luma = static_cast<int64_t>(vi.width) * vi.height;
+    const int64_t frame_bytes = type == VideoInfo::CS_BGR24   ? luma * 3
+                                : type == VideoInfo::CS_BGR32 ? luma * 4
+                                : type == VideoInfo::CS_YUY2  ? luma * 2
+                                                              : luma + luma / 2;
+    if (args[kRawLength].Defined()) {
+      vi.num_frames = args[kRawLength].AsInt();
+      if (vi.num_frames < 0) Refuse(env, "RawSource: length must not be negative");
+    } else if (in->size() >= 0) {
+      vi.num_frames = static_cast<int>(std::min<int64_t>(INT_MAX, (in->size() + frame_bytes - 1) / frame_bytes));
+    } else {
+      vi.num_frames = INT_MAX;
+      unknown = true;
+    }
+    return new RawClip(vi, std::move(in), unknown);
+  } catch (const ToolError& e) {
+    Refuse(env, std::string("RawSource: ") + e.what());
+  }
+}
+
+AVSValue __cdecl LoadPluginFunction(AVSValue args, void*, IScriptEnvironment* env) {
+  Host(env).LoadPlugin(args[0].AsString(""));
+  return AVSValue();
+}
+
+}  // namespace
+
+void RegisterBuiltins(Environment& env) {
+  const std::string pattern = kPatternParams;
+  env.AddFunction("ColorBars", pattern.c_str(), CreateColorBars, nullptr);
+  env.AddFunction("BlankClip", (pattern + "[color]i").c_str(), CreateBlankClip, nullptr);
+  env.AddFunction("Y4MSource", "s[length]i", CreateY4MSource, nullptr);
+  env.AddFunction("RawSource", "sii[pixel_type]s[fps]f[fps_denominator]i[length]i", CreateRawSource, nullptr);
+  env.AddFunction("LoadPlugin", "s", LoadPluginFunction, nullptr);
+}
+
+bool ReadsStreamOfUnknownLength() { return unknown_length_streams > 0; }
+
+}  // namespace tallyburn::tool

@@ -1,0 +1,54 @@
+// YUV4MPEG2 streams: the header and frame reader behind Y4MSource, and the
+// writer for the tool's output.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plugin/avisynth.h"
+#include "tool/io.h"
+
+namespace tallyburn::tool {
+
+inline constexpr int kMaxDimension = 16384;
+
+struct Y4mHeader {
+  int width = 0;
+  int height = 0;
+  unsigned fps_numerator = 0;
+  unsigned fps_denominator = 0;
+  int pixel_type = 0;  // YV12 for 4:2:0, YUY2 for 4:2:2
+  int image_type = 0;  // field order flags
+  std::string colour = "420jpeg";
+  size_t header_bytes = 0;  // the header line with its end of line
+};
+
+// Reads and checks the stream header. Errors name the stream and the tag.
+Y4mHeader ReadY4mHeader(InputStream& in);
+
+// Bytes of one frame's planes.
+size_t Y4mFrameBytes(const Y4mHeader& h);
+
+// Reads the "FRAME" line of frame n: false at a clean end of the stream,
+// ToolError for a damaged one.
+bool ReadY4mFrameHeader(InputStream& in, int n);
+
+// Reads frame n's planes into `frame` (YV12 planes or packed YUY2, the
+// latter through `scratch`, sized Y4mFrameBytes).
+void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame, std::vector<uint8_t>& scratch);
+
+class Y4mWriter {
+ public:
+  // Throws ToolError for a clip YUV4MPEG2 cannot hold (RGB).
+  Y4mWriter(OutputStream& out, const VideoInfo& vi);
+  void WriteFrame(const VideoFrame& frame);
+
+ private:
+  OutputStream& out_;
+  VideoInfo vi_;
+  std::vector<uint8_t> scratch_;  // one planar 4:2:2 line set for YUY2
+  bool header_written_ = false;
+};
+
+}  // namespace tallyburn::tool
