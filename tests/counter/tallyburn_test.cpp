@@ -1,5 +1,6 @@
 // Tallyburn through the built plug-in: digit count, the size check, and the
 // bytes it burns in each format.
+#include <ostream>
 #include <climits>
 #include <string>
 
@@ -77,6 +78,8 @@ struct DigitCase {
   int digits;
   const char* frame0;  // what frame 0 shows
 };
+
+void PrintTo(const DigitCase& c, std::ostream* os) { *os << c.num_frames << " frames, offset " << c.offset; }
 
 class TallyburnDigitsTest : public TallyburnTest, public ::testing::WithParamInterface<DigitCase> {};
 

@@ -1,5 +1,6 @@
 // FrameTC's checks, their order, and the frame-rate classes, through the
 // built plug-in.
+#include <ostream>
 #include <string>
 
 #include "host/readback.h"
@@ -53,6 +54,8 @@ struct RateCase {
   unsigned num, den;
   const char* at_1800;  // the text of frame 1800; nullptr: refused
 };
+
+void PrintTo(const RateCase& c, std::ostream* os) { *os << c.num << "/" << c.den; }
 
 class FrameTCRateTest : public FrameTCSetupTest, public ::testing::WithParamInterface<RateCase> {};
 

@@ -1,5 +1,6 @@
 // Frame index to timecode: the table of known texts through the plug-in,
 // then properties over whole days of labels.
+#include <ostream>
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -20,6 +21,8 @@ struct TextCase {
   int n;
   const char* text;
 };
+
+void PrintTo(const TextCase& c, std::ostream* os) { *os << c.num << "/" << c.den << " offset " << c.offset << " n " << c.n; }
 
 class TimecodeTextTest : public testing::PluginHost, public ::testing::WithParamInterface<TextCase> {};
 

@@ -1,0 +1,117 @@
+// The tool's script language: syntax errors with their columns, and
+// evaluation through the registered functions.
+#include <ostream>
+#include <gtest/gtest.h>
+
+#include "tests/support/plugin_host.h"
+#include "tool/script.h"
+#include "tool/sources.h"
+
+namespace tallyburn::tool {
+namespace {
+
+struct SyntaxCase {
+  const char* script;
+  const char* message;
+};
+
+void PrintTo(const SyntaxCase& c, std::ostream* os) { *os << c.script; }
+
+class ScriptSyntaxTest : public ::testing::TestWithParam<SyntaxCase> {};
+
+TEST_P(ScriptSyntaxTest, ReportsTheColumn) {
+  try {
+    ParseScript(GetParam().script);
+    ADD_FAILURE() << "parsed";
+  } catch (const ScriptError& e) {
+    EXPECT_STREQ(e.what(), GetParam().message);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ScriptSyntaxTest,
+    ::testing::Values(SyntaxCase{"", "script column 1: the script is empty"},
+                      SyntaxCase{"ColorBars(", "script column 11: expected a value, found the end"},
+                      SyntaxCase{"ColorBars(1 2)", "script column 13: expected ',' or ')', found '2'"},
+                      SyntaxCase{"ColorBars().", "script column 13: expected a function name after '.', found the end"},
+                      SyntaxCase{"ColorBars(\"YV12)", "script column 11: string has no closing quote"},
+                      SyntaxCase{"ColorBars(@)", "script column 11: unexpected character '@'"},
+                      SyntaxCase{"ColorBars(99999999999)", "script column 11: number '99999999999' is out of range"},
+                      SyntaxCase{"ColorBars(-x)", "script column 11: '-' must be followed by a number"},
+                      SyntaxCase{"ColorBars() ColorBars()", "script column 13: expected the end of the statement, found 'ColorBars'"},
+                      SyntaxCase{"A\n  B(", "script column 5: expected a value, found the end"},
+                      SyntaxCase{"F($)", "script column 3: '$' must be followed by hexadecimal digits"}));
+
+TEST(ScriptTest, ParsesChainsNamedArgumentsAndLiterals) {
+  const auto s = ParseScript("ColorBars(1920, height=1080, fps=29.97, color=$FF8000, x=-5, t=true).FrameTC(y=2)");
+  ASSERT_EQ(s.size(), 1u);
+  const Expr& top = *s[0];
+  EXPECT_EQ(top.text, "FrameTC");
+  ASSERT_EQ(top.args.size(), 2u);
+  EXPECT_EQ(top.args[0].name, "");  // the chained clip comes first
+  const Expr& bars = *top.args[0].value;
+  EXPECT_EQ(bars.text, "ColorBars");
+  ASSERT_EQ(bars.args.size(), 6u);
+  EXPECT_EQ(bars.args[1].name, "height");
+  EXPECT_DOUBLE_EQ(bars.args[2].value->real, 29.97);
+  EXPECT_EQ(bars.args[3].value->integer, 0xFF8000);
+  EXPECT_EQ(bars.args[4].value->integer, -5);
+  EXPECT_TRUE(bars.args[5].value->boolean);
+  EXPECT_EQ(ParseScript("-2147483648")[0]->integer, INT_MIN);
+}
+
+TEST(ScriptTest, DeepOrHugeScriptsAreRefusedNotRecursedInto) {
+  std::string deep(100, '(');
+  EXPECT_THROW(ParseScript(deep + "1" + std::string(100, ')')), ScriptError);
+  std::string chain = "F()";
+  for (int i = 0; i < 1200; ++i) chain += ".F";
+  EXPECT_THROW(ParseScript(chain), ScriptError);
+}
+
+class ScriptEvalTest : public testing::PluginHost {
+ protected:
+  ScriptEvalTest() { RegisterBuiltins(env); }
+  std::string Error(const std::string& script) {
+    try {
+      EvaluateScript(env, script);
+    } catch (const ScriptError& e) {
+      return e.what();
+    }
+    return "";
+  }
+};
+
+TEST_F(ScriptEvalTest, BuildsTheChainThroughThePlugin) {
+  const AVSValue v = EvaluateScript(env, "ColorBars(320, 240, \"RGB24\", length=10, fps=25).Tallyburn(left=1)");
+  ASSERT_TRUE(v.IsClip());
+  const VideoInfo& vi = v.AsClip()->GetVideoInfo();
+  EXPECT_EQ(vi.width, 320);
+  EXPECT_EQ(vi.pixel_type, VideoInfo::CS_BGR24);
+  EXPECT_EQ(vi.num_frames, 10);
+  EXPECT_EQ(vi.fps_numerator, 25u);
+  EXPECT_EQ(vi.fps_denominator, 1u);
+}
+
+TEST_F(ScriptEvalTest, ErrorsCarryTheColumnAndTheFunctionsMessageVerbatim) {
+  EXPECT_EQ(Error("ColorBars().FrameTC(y=-1)"), "script column 13: FrameTC: y value is invalid");
+  EXPECT_EQ(Error("ColorBars(width=90).FrameTC()"), "script column 21: FrameTC: video is too small");
+  EXPECT_EQ(Error("Colorbars().Frametc(orientation=3)"),
+            "script column 13: FrameTC: Orientation value must be 0 (right), 1 (left) or 2 (center)");
+  EXPECT_EQ(Error("ColorBars().Nope()"), "script column 13: there is no function named \"Nope\"");
+  EXPECT_EQ(Error("ColorBars(pixel_type=\"NV12\")"),
+            "script column 1: ColorBars: unknown pixel_type \"NV12\" (RGB24, RGB32, YUY2, YV12, I420, or bgr24, bgra, yuyv422, yuv420p)");
+  EXPECT_EQ(Error("ColorBars(641, pixel_type=\"YV12\")"), "script column 1: ColorBars: width 641 must be even for this pixel_type");
+  EXPECT_EQ(Error("ColorBars(0, 10)"), "script column 1: ColorBars: size 0x10 is outside 1 to 16384 per side");
+  EXPECT_EQ(Error("ColorBars(fps_denominator=0)"), "script column 1: ColorBars: fps_denominator must be 1 or more");
+  EXPECT_EQ(Error("ColorBars(offset=3)"), "script column 1: ColorBars: no argument named \"offset\"");
+  EXPECT_EQ(Error("Tallyburn(5)"), "script column 1: Tallyburn: argument 1 must be a clip, not an integer");
+}
+
+TEST_F(ScriptEvalTest, LastStatementGivesTheClip) {
+  const AVSValue v = EvaluateScript(env, std::string("LoadPlugin(\"") + TALLYBURN_PLUGIN_PATH + "\"); BlankClip(length=3)\n");
+  ASSERT_TRUE(v.IsClip());
+  EXPECT_EQ(v.AsClip()->GetVideoInfo().num_frames, 3);
+}
+
+}  // namespace
+}  // namespace tallyburn::tool
