@@ -46,77 +46,14 @@ Yuv ToYuv(int r, int g, int b) {
           clamp(128 + (112.0 * r - 93.786 * g - 18.214 * b) / 255)};
 }
 
-// A picture rendered once and copied into every frame: colour bars, or one
-// colour for BlankClip.
+// A picture rendered once, on the first frame asked for, and copied into
+// every frame: colour bars over a grey ramp, or one colour for BlankClip.
 class PatternClip final : public ToolSource {
  public:
-  PatternClip(const VideoInfo& vi, bool bars, int rgb) : ToolSource(vi) {
-    // The picture as RGB, top line first.
-    const int w = vi.width, h = vi.height;
-    std::vector<int> rgb_at(static_cast<size_t>(w) * h);
-    static constexpr int kBars[7] = {0xBFBFBF, 0xBFBF00, 0x00BFBF, 0x00BF00, 0xBF00BF, 0xBF0000, 0x0000BF};
-    for (int yy = 0; yy < h; ++yy)
-      for (int xx = 0; xx < w; ++xx) {
-        int c = rgb;
-        if (bars) {
-          if (yy < h * 2 / 3) {
-            c = kBars[std::min(6, xx * 7 / w)];
-          } else {
-            const int level = xx * 255 / std::max(1, w - 1);  // grey ramp
-            c = level << 16 | level << 8 | level;
-          }
-        }
-        rgb_at[static_cast<size_t>(yy) * w + xx] = c;
-      }
-    const auto pixel = [&](int xx, int yy) {
-      const int c = rgb_at[static_cast<size_t>(yy) * w + xx];
-      return std::array<int, 3>{c >> 16 & 255, c >> 8 & 255, c & 255};
-    };
-
-    switch (vi.pixel_type) {
-      case VideoInfo::CS_BGR24:
-      case VideoInfo::CS_BGR32: {
-        const int bpp = vi.pixel_type == VideoInfo::CS_BGR24 ? 3 : 4;
-        planes_.push_back({PLANAR_Y, w * bpp, h, {}});
-        for (int line = 0; line < h; ++line)  // bottom line first
-          for (int xx = 0; xx < w; ++xx) {
-            const auto [r, g, b] = pixel(xx, h - 1 - line);
-            uint8_t px[4] = {uint8_t(b), uint8_t(g), uint8_t(r), 255};
-            planes_[0].bytes.insert(planes_[0].bytes.end(), px, px + bpp);
-          }
-        break;
-      }
-      case VideoInfo::CS_YUY2:
-        planes_.push_back({PLANAR_Y, w * 2, h, {}});
-        for (int yy = 0; yy < h; ++yy)
-          for (int xx = 0; xx < w; xx += 2) {
-            const auto [r, g, b] = pixel(xx, yy);
-            const Yuv a = ToYuv(r, g, b);
-            const auto [r2, g2, b2] = pixel(std::min(xx + 1, w - 1), yy);
-            const Yuv c = ToYuv(r2, g2, b2);
-            const uint8_t px[4] = {a.y, a.u, c.y, a.v};
-            planes_[0].bytes.insert(planes_[0].bytes.end(), px, px + 4);
-          }
-        break;
-      default: {  // YV12, I420: chroma from each 2x2 block's top-left pixel
-        planes_.push_back({PLANAR_Y, w, h, {}});
-        planes_.push_back({PLANAR_U, w / 2, h / 2, {}});
-        planes_.push_back({PLANAR_V, w / 2, h / 2, {}});
-        for (int yy = 0; yy < h; ++yy)
-          for (int xx = 0; xx < w; ++xx) {
-            const auto [r, g, b] = pixel(xx, yy);
-            const Yuv c = ToYuv(r, g, b);
-            planes_[0].bytes.push_back(c.y);
-            if (yy % 2 == 0 && xx % 2 == 0) {
-              planes_[1].bytes.push_back(c.u);
-              planes_[2].bytes.push_back(c.v);
-            }
-          }
-      }
-    }
-  }
+  PatternClip(const VideoInfo& vi, bool bars, int rgb) : ToolSource(vi), bars_(bars), rgb_(rgb) {}
 
   PVideoFrame __stdcall GetFrame(int, IScriptEnvironment* env) override {
+    if (planes_.empty()) Render();
     PVideoFrame frame = env->NewVideoFrame(vi_);
     for (const Plane& p : planes_)
       env->BitBlt(frame->GetWritePtr(p.id), frame->GetPitch(p.id), p.bytes.data(), p.row, p.row, p.height);
@@ -130,6 +67,67 @@ class PatternClip final : public ToolSource {
     int height;
     std::vector<uint8_t> bytes;
   };
+
+  // The colour at (x, y), y counted from the top, as 0xRRGGBB.
+  int Colour(int x, int y) const {
+    static constexpr int kBars[7] = {0xBFBFBF, 0xBFBF00, 0x00BFBF, 0x00BF00, 0xBF00BF, 0xBF0000, 0x0000BF};
+    if (!bars_) return rgb_;
+    if (y < vi_.height * 2 / 3) return kBars[std::min(6, x * 7 / vi_.width)];
+    const int level = x * 255 / std::max(1, vi_.width - 1);
+    return level << 16 | level << 8 | level;
+  }
+  Yuv YuvAt(int x, int y) const {
+    const int c = Colour(x, y);
+    return ToYuv(c >> 16 & 255, c >> 8 & 255, c & 255);
+  }
+
+  void Render() {
+    const int w = vi_.width, h = vi_.height;
+    planes_.reserve(3);  // the references below stay valid
+    switch (vi_.pixel_type) {
+      case VideoInfo::CS_BGR24:
+      case VideoInfo::CS_BGR32: {
+        const int bpp = vi_.pixel_type == VideoInfo::CS_BGR24 ? 3 : 4;
+        Plane& p = planes_.emplace_back(Plane{PLANAR_Y, w * bpp, h, {}});
+        p.bytes.reserve(static_cast<size_t>(w) * bpp * h);
+        for (int line = 0; line < h; ++line)  // the bottom line first
+          for (int x = 0; x < w; ++x) {
+            const int c = Colour(x, h - 1 - line);
+            const uint8_t px[4] = {uint8_t(c & 255), uint8_t(c >> 8 & 255), uint8_t(c >> 16 & 255), 255};
+            p.bytes.insert(p.bytes.end(), px, px + bpp);
+          }
+        break;
+      }
+      case VideoInfo::CS_YUY2: {
+        Plane& p = planes_.emplace_back(Plane{PLANAR_Y, w * 2, h, {}});
+        p.bytes.reserve(static_cast<size_t>(w) * 2 * h);
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; x += 2) {
+            const Yuv a = YuvAt(x, y), b = YuvAt(x + 1, y);
+            const uint8_t px[4] = {a.y, a.u, b.y, a.v};
+            p.bytes.insert(p.bytes.end(), px, px + 4);
+          }
+        break;
+      }
+      default: {  // YV12, I420: chroma from each 2x2 block's top-left pixel
+        Plane& luma = planes_.emplace_back(Plane{PLANAR_Y, w, h, {}});
+        Plane& u = planes_.emplace_back(Plane{PLANAR_U, w / 2, h / 2, {}});
+        Plane& v = planes_.emplace_back(Plane{PLANAR_V, w / 2, h / 2, {}});
+        for (int y = 0; y < h; ++y)
+          for (int x = 0; x < w; ++x) {
+            const Yuv c = YuvAt(x, y);
+            luma.bytes.push_back(c.y);
+            if (y % 2 == 0 && x % 2 == 0) {
+              u.bytes.push_back(c.u);
+              v.bytes.push_back(c.v);
+            }
+          }
+      }
+    }
+  }
+
+  bool bars_;
+  int rgb_;
   std::vector<Plane> planes_;
 };
 
