@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugin/cell_painter.h"
 #include "plugin/pixel_layout.h"
 #include "plugin/wrapping.h"
 
@@ -30,40 +31,23 @@ Tallyburn::Tallyburn(const PClip& source, int frame_offset, int align_left, IScr
 }
 
 void Tallyburn::DrawDigit(uint8* dst, int cell_offset, uint8_t digit, int pitch) const noexcept {
-  const PixelLayout layout = DrawnLayout(vi.pixel_type);
-  const int bpp = BytesPerPixel(layout);
-
   // A character with no glyph (the minus sign) gets one of our own.
   uint8_t sign[kGlyphBytes];
   if (digit >= kGlyphCount) FillSignGlyph(static_cast<char>(digit + '0'), sign);
   const uint8_t* const glyph = digit < kGlyphCount ? &glyphs[digit * kGlyphBytes] : sign;
 
-  for (int r = 0; r < kGlyphHeight; ++r) {
-    // Glyph row 0 is the cell's bottom line: the first buffer line in RGB,
-    // the last of the bottom 14 in the top-down formats.
-    const int line = IsBottomUp(layout) ? r : vi.height - 1 - r;
-    uint8* p = dst + static_cast<ptrdiff_t>(line) * pitch + cell_offset;
-    const uint8_t* row = glyph + r * kGlyphWidth;
-    switch (layout) {
-      case PixelLayout::kRgb24:
-      case PixelLayout::kRgb32:
-        for (int c = 0; c < kGlyphWidth; ++c, p += bpp) p[0] = p[1] = p[2] = row[c];
-        std::memset(p, 0, 2 * static_cast<size_t>(bpp));  // RGB32: alpha too
-        break;
-      case PixelLayout::kYuy2:
-        for (int c = 0; c < kGlyphWidth; ++c, p += 2) {
-          p[0] = row[c];
-          p[1] = 128;
-        }
-        p[0] = 0, p[1] = 128, p[2] = 0, p[3] = 128;
-        break;
-      case PixelLayout::kYv12:
-        std::memcpy(p, row, kGlyphWidth);
-        p[kGlyphWidth] = p[kGlyphWidth + 1] = 0;
-        break;
-      case PixelLayout::kUndrawn:
-        return;
-    }
+  // Glyph row 0 is the cell's bottom line: buffer line 0 in RGB, line
+  // vi.height - 1 in the top-down formats. Glyph bytes are the luma too.
+  constexpr LumaLevels kLuma{0, 255};
+  constexpr int kBlank = kCellWidth - kGlyphWidth;
+  const ptrdiff_t step = pitch;
+  uint8* const top_down_bottom = dst + static_cast<ptrdiff_t>(vi.height - 1) * step + cell_offset;
+  switch (DrawnLayout(vi.pixel_type)) {
+    case PixelLayout::kRgb24: return PaintCell<PixelLayout::kRgb24>(dst + cell_offset, step, glyph, kBlank, kLuma);
+    case PixelLayout::kRgb32: return PaintCell<PixelLayout::kRgb32>(dst + cell_offset, step, glyph, kBlank, kLuma);
+    case PixelLayout::kYuy2: return PaintCell<PixelLayout::kYuy2>(top_down_bottom, -step, glyph, kBlank, kLuma);
+    case PixelLayout::kYv12: return PaintCell<PixelLayout::kYv12>(top_down_bottom, -step, glyph, kBlank, kLuma);
+    case PixelLayout::kUndrawn: return;
   }
 }
 

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "plugin/cell_painter.h"
 #include "plugin/pixel_layout.h"
 #include "timecode/timecode_count.h"
 
@@ -25,8 +26,6 @@ constexpr int kDotRows[4] = {4, 5, 8, 9};  // box rows, 0 = the bottom row
 // Luma levels of the YUV formats.
 constexpr uint8_t kLumaInk = 235;
 constexpr uint8_t kLumaBackground = 16;
-constexpr uint8_t kLumaBlank = 0;
-constexpr uint8_t kChromaNeutral = 128;
 
 }  // namespace
 
@@ -52,44 +51,24 @@ void FrameTC::FormatTimecode(int n, char (&timecode_text)[kTextSize]) const noex
 
 void FrameTC::DrawDigit(int cell_offset, int row, int blank_columns, uint8* dst, uint8_t digit,
                         int pitch) const noexcept {
-  const PixelLayout layout = DrawnLayout(vi.pixel_type);
-  const int bpp = BytesPerPixel(layout);
-
   // A character with no glyph (the minus sign) gets one of our own.
   uint8_t sign[kGlyphBytes];
   if (digit >= kGlyphCount) FillSignGlyph(static_cast<char>(digit + '0'), sign);
   const uint8_t* const glyph = digit < kGlyphCount ? &glyphs[digit * kGlyphBytes] : sign;
 
-  for (int r = 0; r < kGlyphHeight; ++r) {
-    // RGB: `row` is the buffer line of the cell's bottom line. Top-down
-    // formats: `row` is -y, and glyph row r lands kGlyphHeight - 1 - r lines
-    // below the cell's top line, vi.height - 14 + row.
-    const int line = IsBottomUp(layout) ? row + r : vi.height - 1 + row - r;
-    uint8* p = dst + static_cast<ptrdiff_t>(line) * pitch + cell_offset;
-    const uint8_t* g = glyph + r * kGlyphWidth;
-    switch (layout) {
-      case PixelLayout::kRgb24:
-      case PixelLayout::kRgb32:
-        for (int c = 0; c < kGlyphWidth; ++c, p += bpp) p[0] = p[1] = p[2] = g[c];
-        std::memset(p, 0, static_cast<size_t>(blank_columns) * bpp);  // RGB32: alpha too
-        break;
-      case PixelLayout::kYuy2:
-        for (int c = 0; c < kGlyphWidth; ++c, p += 2) {
-          p[0] = g[c] ? kLumaInk : kLumaBackground;
-          p[1] = kChromaNeutral;
-        }
-        for (int c = 0; c < blank_columns; ++c, p += 2) {
-          p[0] = kLumaBlank;
-          p[1] = kChromaNeutral;
-        }
-        break;
-      case PixelLayout::kYv12:
-        for (int c = 0; c < kGlyphWidth; ++c) p[c] = g[c] ? kLumaInk : kLumaBackground;
-        std::memset(p + kGlyphWidth, kLumaBlank, static_cast<size_t>(blank_columns));
-        break;
-      case PixelLayout::kUndrawn:
-        return;
-    }
+  // RGB: `row` is the buffer line of the cell's bottom line. Top-down
+  // formats: `row` is -y, the cell's top line is vi.height - 14 + row, so
+  // its bottom line is vi.height - 1 + row.
+  constexpr LumaLevels kLuma{kLumaBackground, kLumaInk - kLumaBackground};
+  const ptrdiff_t step = pitch;
+  uint8* const rgb_bottom = dst + row * step + cell_offset;
+  uint8* const top_down_bottom = dst + static_cast<ptrdiff_t>(vi.height - 1 + row) * step + cell_offset;
+  switch (DrawnLayout(vi.pixel_type)) {
+    case PixelLayout::kRgb24: return PaintCell<PixelLayout::kRgb24>(rgb_bottom, step, glyph, blank_columns, kLuma);
+    case PixelLayout::kRgb32: return PaintCell<PixelLayout::kRgb32>(rgb_bottom, step, glyph, blank_columns, kLuma);
+    case PixelLayout::kYuy2: return PaintCell<PixelLayout::kYuy2>(top_down_bottom, -step, glyph, blank_columns, kLuma);
+    case PixelLayout::kYv12: return PaintCell<PixelLayout::kYv12>(top_down_bottom, -step, glyph, blank_columns, kLuma);
+    case PixelLayout::kUndrawn: return;
   }
 }
 
@@ -120,7 +99,7 @@ PVideoFrame __stdcall FrameTC::GetFrame(int n, IScriptEnvironment* env) {
     for (uint8* plane : {frame->GetWritePtr(PLANAR_U), frame->GetWritePtr(PLANAR_V)}) {
       uint8* p = plane + static_cast<ptrdiff_t>(first_line) * pitch_uv + x / 2;
       for (int line = 0; line < kBoxHeight / 2; ++line, p += pitch_uv)
-        std::memset(p, kChromaNeutral, kBoxWidth / 2);
+        std::memset(p, kNeutralChroma, kBoxWidth / 2);
     }
   }
 

@@ -70,7 +70,8 @@ TEST(FramePoolTest, WritesPastEveryEdgeAreReportedWithFrameAndPlane) {
     const PVideoFrame f = pool.New(Format(VideoInfo::CS_YV12, 64, 16));
     for (const auto& p : *pool.Planes(f.get())) {
       if (p.plane != c.plane) continue;
-      uint8_t* at = f->vfb->data + p.offset + (c.line < 0 ? -1 : size_t(c.line) * p.pitch + p.row_size);
+      const ptrdiff_t past = c.line < 0 ? -1 : ptrdiff_t(c.line) * p.pitch + p.row_size;
+      uint8_t* at = f->vfb->data + static_cast<ptrdiff_t>(p.offset) + past;
       *at = 0;
     }
     EXPECT_EQ(GuardMessage(pool, f), c.message);

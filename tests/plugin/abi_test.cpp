@@ -34,7 +34,8 @@ TEST_F(ClipValueTest, AClipValueOwnsOneReference) {
     EXPECT_EQ(RefCount(src.get()), 3);
     AVSValue assigned;
     assigned = copy;
-    assigned = assigned;
+    const AVSValue& same = assigned;
+    assigned = same;  // self-assignment keeps the count
     EXPECT_EQ(RefCount(src.get()), 4);
     EXPECT_EQ(AVSValue(5).AsClip().get(), nullptr);
   }

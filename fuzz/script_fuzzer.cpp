@@ -1,0 +1,46 @@
+// The script parser and the argument binder, with the plug-in's and the
+// tool's functions registered: any text either builds a clip or fails with
+// a script error.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "host/environment.h"
+#include "tool/io.h"
+#include "tool/script.h"
+#include "tool/sources.h"
+
+using namespace tallyburn;
+
+namespace {
+
+// Loading libraries named by fuzzed text is not what is under test.
+AVSValue __cdecl NoLoadPlugin(AVSValue, void*, IScriptEnvironment* env) { env->ThrowError("LoadPlugin: disabled"); }
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+  // Y4MSource("-") must not wait for a terminal.
+  const int null = open("/dev/null", O_RDONLY);
+  dup2(null, STDIN_FILENO);
+  close(null);
+  return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  host::Environment env;
+  tool::RegisterBuiltins(env);
+  env.LoadPlugin(TALLYBURN_PLUGIN_PATH);
+  env.AddFunction("LoadPlugin", "s", NoLoadPlugin, nullptr);
+  try {
+    const AVSValue v = tool::EvaluateScript(env, std::string(reinterpret_cast<const char*>(data), size));
+    if (v.IsClip()) v.AsClip()->GetVideoInfo();
+  } catch (const tool::ScriptError&) {
+  } catch (const tool::ToolError&) {
+  } catch (const host::HostError&) {
+  }
+  return 0;
+}
