@@ -131,8 +131,8 @@ class PatternClip final : public ToolSource {
   std::vector<Plane> planes_;
 };
 
-// Reads frames in order from a stream; a frame asked for again is the last
-// one read (filters fetch each frame once, the tool asks in order).
+// Reads frames in order from a stream. It keeps no frame, so each one it
+// hands out is exclusive and the filters draw into it without a copy.
 class StreamClip : public ToolSource {
  public:
   StreamClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, bool unknown)
@@ -144,13 +144,11 @@ class StreamClip : public ToolSource {
   }
 
   PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override {
-    if (last_ && n == next_ - 1) return last_;
     if (n < next_)
       throw ToolError(in_->name() + ": frames are read in order: frame " + std::to_string(n) + " asked for after frame " +
                       std::to_string(next_ - 1));
-    last_ = nullptr;
     PVideoFrame frame = env->NewVideoFrame(vi_);
-    while (next_ <= n) {
+    while (next_ <= n) {  // frames before n are read and dropped
       if (!ReadOne(next_, *frame.get())) {
         if (unknown_) throw EndOfStream{next_};
         throw ToolError(in_->name() + ": the stream ends after " + std::to_string(next_) + " of " +
@@ -158,7 +156,6 @@ class StreamClip : public ToolSource {
       }
       ++next_;
     }
-    last_ = frame;
     return frame;
   }
 
@@ -172,7 +169,6 @@ class StreamClip : public ToolSource {
  private:
   bool unknown_;
   int next_ = 0;
-  PVideoFrame last_;
 };
 
 class Y4mClip final : public StreamClip {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/plugin_host.h"
+#include "tests/tool/tool_support.h"
 #include "tool/script.h"
 #include "tool/sources.h"
 
@@ -105,6 +106,19 @@ TEST_F(ScriptEvalTest, ErrorsCarryTheColumnAndTheFunctionsMessageVerbatim) {
   EXPECT_EQ(Error("ColorBars(fps_denominator=0)"), "script column 1: ColorBars: fps_denominator must be 1 or more");
   EXPECT_EQ(Error("ColorBars(offset=3)"), "script column 1: ColorBars: no argument named \"offset\"");
   EXPECT_EQ(Error("Tallyburn(5)"), "script column 1: Tallyburn: argument 1 must be a clip, not an integer");
+}
+
+// The tool's sources hand out exclusive frames: the filters draw into them
+// and the host copies nothing.
+TEST_F(ScriptEvalTest, SourcesGiveFramesTheFiltersDrawInPlace) {
+  testing::TempDir dir;
+  testing::WriteFile(dir.Path("in.y4m"), testing::MakeY4m(96, 32, 4));
+  for (const std::string& source : {std::string("ColorBars(96, 32)"), "Y4MSource(\"" + dir.Path("in.y4m") + "\")"}) {
+    SCOPED_TRACE(source);
+    const PClip clip = EvaluateScript(env, source + ".FrameTC(orientation=1).Tallyburn()").AsClip();
+    for (int n = 0; n < 4; ++n) env.FetchFrame(clip, n);
+    EXPECT_EQ(env.frames().copies(), 0u);
+  }
 }
 
 TEST_F(ScriptEvalTest, LastStatementGivesTheClip) {

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Streams 1080p 4:2:0 YUV4MPEG2 through three pipelines in one run and
+# prints the best of several runs of each:
+#   copy   cat | cat                                  (the pipe alone)
+#   pass   cat | tallyburn 'Y4MSource("-")' | cat     (the tool, no filters)
+#   burn   cat | tallyburn 'Y4MSource("-").FrameTC().Tallyburn()' | cat
+# usage: bench/pipeline.sh [BUILD_DIR] [FRAMES] [RUNS]
+set -euo pipefail
+build=${1:-build}
+frames=${2:-150}
+runs=${3:-5}
+tool="$build/tallyburn"
+[[ -x "$tool" ]] || { echo "no $tool: build the tallyburn_tool target first" >&2; exit 1; }
+
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+in="$dir/in.y4m"
+"$tool" --no-progress "ColorBars(1920, 1080, \"YV12\", length=$frames)" -o "$in"
+cat "$in" > /dev/null  # into the page cache
+
+best() {  # best wall time in seconds of `runs` runs of the pipeline in $1
+  local best=""
+  for ((i = 0; i < runs; i++)); do
+    local t0 t1
+    t0=$(date +%s%N)
+    bash -c "$1"
+    t1=$(date +%s%N)
+    local t=$(( t1 - t0 ))
+    [[ -z "$best" || $t -lt $best ]] && best=$t
+  done
+  echo "$best"
+}
+
+copy=$(best "cat '$in' | cat > /dev/null")
+pass=$(best "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\")' -o - | cat > /dev/null")
+burn=$(best "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\").FrameTC().Tallyburn()' -o - | cat > /dev/null")
+
+mb=$(( $(stat -c %s "$in") / 1000000 ))
+report() {  # name nanoseconds
+  awk -v n="$1" -v t="$2" -v f="$frames" -v mb="$mb" \
+    'BEGIN { printf "%-6s %8.1f ms %8.1f fps %8.0f MB/s\n", n, t / 1e6, f / (t / 1e9), mb / (t / 1e9) }'
+}
+echo "$frames frames of 1920x1080 4:2:0 ($mb MB), best of $runs runs:"
+report copy "$copy"
+report pass "$pass"
+report burn "$burn"
+awk -v p="$pass" -v b="$burn" 'BEGIN { printf "filters cost %+.1f%% of the pass-through time\n", (b - p) * 100 / p }'
