@@ -138,11 +138,12 @@ void Register() {
       const int w = s[0], h = s[1];
       for (const bool timecode : {false, true}) {
         const char* name = timecode ? "FrameTC" : "Tallyburn";
-        benchmark::RegisterBenchmark(("filter/" + Case(name, f, w, h) + "/exclusive").c_str(), BM_Filter, timecode, f, w,
-                                     h, false);
-        benchmark::RegisterBenchmark(("limit/memset/" + Case(name, f, w, h)).c_str(), BM_MemsetLimit, timecode, f, w, h);
-        benchmark::RegisterBenchmark(("filter/" + Case(name, f, w, h) + "/shared").c_str(), BM_Filter, timecode, f, w, h,
-                                     true);
+        benchmark::RegisterBenchmark(("filter/" + Case(name, f, w, h) + "/exclusive").c_str(), BM_Filter, timecode, f,
+                                     w, h, false);
+        benchmark::RegisterBenchmark(("limit/memset/" + Case(name, f, w, h)).c_str(), BM_MemsetLimit, timecode, f, w,
+                                     h);
+        benchmark::RegisterBenchmark(("filter/" + Case(name, f, w, h) + "/shared").c_str(), BM_Filter, timecode, f, w,
+                                     h, true);
       }
       benchmark::RegisterBenchmark(("limit/memcpy/" + Case("frame", f, w, h)).c_str(), BM_MemcpyLimit, f, w, h);
     }
@@ -164,12 +165,12 @@ class RatioReporter final : public benchmark::ConsoleReporter {
       const size_t mode_at = name.rfind('/');
       const std::string mode = name.substr(mode_at + 1), core = name.substr(7, mode_at - 7);
       const size_t size_at = core.rfind('/'), fmt_at = core.rfind('/', size_at - 1);
-      const std::string limit = mode == "exclusive"
-                                    ? "limit/memset/" + core
-                                    : "limit/memcpy/frame/" + core.substr(fmt_at + 1);
+      const std::string limit =
+          mode == "exclusive" ? "limit/memset/" + core : "limit/memcpy/frame/" + core.substr(fmt_at + 1);
       const auto it = times_.find(limit);
       if (it == times_.end()) continue;
-      std::printf("%-40s %12.1f %12.1f %7.2fx  (%s)\n", (core + "/" + mode).c_str(), t, it->second, t / it->second,
+      const std::string label = core + '/' + mode;  // NOLINT(performance-inefficient-string-concatenation)
+      std::printf("%-40s %12.1f %12.1f %7.2fx  (%s)\n", label.c_str(), t, it->second, t / it->second,
                   mode == "exclusive" ? "vs memset of the changed bytes" : "vs memcpy of the frame");
     }
   }

@@ -39,11 +39,12 @@ class Bytes {
   size_t at_ = 0;
 };
 
-constexpr int kPixelTypes[] = {VideoInfo::CS_BGR24, VideoInfo::CS_BGR32, VideoInfo::CS_YUY2, VideoInfo::CS_YV12,
-                               VideoInfo::CS_I420,  static_cast<int>(0xA0000308u), static_cast<int>(0x50010002u)};
-constexpr unsigned kRates[][2] = {{24, 1},   {25, 1},      {30, 1},        {24000, 1001}, {30000, 1001},
-                                  {0, 1},    {0, 0},       {1, 0},         {23975, 1000}, {29971, 1000},
-                                  {60, 1},   {2997, 100},  {4294967295u, 1}};
+constexpr int kPixelTypes[] = {VideoInfo::CS_BGR24,          VideoInfo::CS_BGR32, VideoInfo::CS_YUY2,
+                               VideoInfo::CS_YV12,           VideoInfo::CS_I420,  static_cast<int>(0xA0000308u),
+                               static_cast<int>(0x50010002u)};
+constexpr unsigned kRates[][2] = {{24, 1}, {25, 1},     {30, 1},         {24000, 1001}, {30000, 1001},
+                                  {0, 1},  {0, 0},      {1, 0},          {23975, 1000}, {29971, 1000},
+                                  {60, 1}, {2997, 100}, {4294967295u, 1}};
 
 const std::set<std::string> kMessages = {
     "Tallyburn: video is too small",

@@ -9,8 +9,8 @@ namespace tallyburn {
 inline constexpr int kGlyphWidth = 8;
 inline constexpr int kGlyphHeight = 14;
 inline constexpr int kGlyphCount = 10;
-inline constexpr int kGlyphBytes = kGlyphWidth * kGlyphHeight;   // 112
-inline constexpr int kFontBytes = kGlyphCount * kGlyphBytes;     // 1120
+inline constexpr int kGlyphBytes = kGlyphWidth * kGlyphHeight;  // 112
+inline constexpr int kFontBytes = kGlyphCount * kGlyphBytes;    // 1120
 
 inline constexpr uint8_t kInk = 255;
 inline constexpr uint8_t kBackground = 0;

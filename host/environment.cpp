@@ -96,6 +96,7 @@ bool __stdcall Environment::FunctionExists(const char* name) { return Find(name)
 
 AVSValue __stdcall Environment::Invoke(const char* name, const AVSValue args, const char* const* arg_names) {
   std::vector<Argument> list;
+  list.reserve(static_cast<size_t>(args.ArraySize()));
   for (int i = 0; i < args.ArraySize(); ++i)
     list.push_back(Argument{arg_names && arg_names[i] ? arg_names[i] : "", args[i]});
   return Call(name, list);
@@ -132,7 +133,9 @@ void __stdcall Environment::BitBlt(uint8* dstp, int dst_pitch, const uint8* srcp
                 static_cast<size_t>(row_size));
 }
 
-void __stdcall Environment::AtExit(ShutdownFunc function, void* user_data) { at_exit_.emplace_back(function, user_data); }
+void __stdcall Environment::AtExit(ShutdownFunc function, void* user_data) {
+  at_exit_.emplace_back(function, user_data);
+}
 
 void __stdcall Environment::CheckVersion(int version) {
   if (version > AVISYNTH_INTERFACE_VERSION)

@@ -79,8 +79,8 @@ class Environment final : public IScriptEnvironment {
   int __stdcall SetWorkingDir(const char* newdir) override;
   void* __stdcall ManageCache(int key, void* data) override;
   bool __stdcall PlanarChromaAlignment(int mode) override;
-  PVideoFrame __stdcall SubframePlanar(PVideoFrame src, int rel_offset, int new_pitch, int new_row_size,
-                                       int new_height, int rel_offsetU, int rel_offsetV, int new_pitchUV) override;
+  PVideoFrame __stdcall SubframePlanar(PVideoFrame src, int rel_offset, int new_pitch, int new_row_size, int new_height,
+                                       int rel_offsetU, int rel_offsetV, int new_pitchUV) override;
 
  private:
   FramePool pool_;

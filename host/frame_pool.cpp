@@ -21,18 +21,19 @@ struct FormatShape {
 FormatShape Shape(const VideoInfo& vi) {
   const int w = vi.width, h = vi.height;
   switch (static_cast<uint32_t>(vi.pixel_type)) {
-    case 0x50000001u: return {w * 3, 0, 0, false};           // RGB24
-    case 0x50000002u: return {w * 4, 0, 0, false};           // RGB32
-    case 0x60000004u: return {w * 2, 0, 0, false};           // YUY2
-    case 0xA0000008u: return {w, w / 2, h / 2, false};       // YV12: Y, V, U
-    case 0xA0000010u: return {w, w / 2, h / 2, true};        // I420: Y, U, V
+    case 0x50000001u: return {w * 3, 0, 0, false};      // RGB24
+    case 0x50000002u: return {w * 4, 0, 0, false};      // RGB32
+    case 0x60000004u: return {w * 2, 0, 0, false};      // YUY2
+    case 0xA0000008u: return {w, w / 2, h / 2, false};  // YV12: Y, V, U
+    case 0xA0000010u:
+      return {w, w / 2, h / 2, true};  // I420: Y, U, V
     // Formats of newer hosts, as they store them.
-    case 0xA0000308u: return {w, w / 2, h, true};            // planar 4:2:2
-    case 0xA000030Bu: return {w, w, h, true};                // planar 4:4:4
-    case 0xA0000309u: return {w, w / 4, h, true};            // planar 4:1:1
+    case 0xA0000308u: return {w, w / 2, h, true};                // planar 4:2:2
+    case 0xA000030Bu: return {w, w, h, true};                    // planar 4:4:4
+    case 0xA0000309u: return {w, w / 4, h, true};                // planar 4:1:1
     case 0xA0010008u: return {w * 2, (w / 2) * 2, h / 2, true};  // 16-bit 4:2:0
-    case 0x50010001u: return {w * 6, 0, 0, false};           // 48-bit RGB
-    case 0x50010002u: return {w * 8, 0, 0, false};           // 64-bit RGB
+    case 0x50010001u: return {w * 6, 0, 0, false};               // 48-bit RGB
+    case 0x50010002u: return {w * 8, 0, 0, false};               // 64-bit RGB
     default: throw HostError("NewVideoFrame: unknown pixel type " + std::to_string(vi.pixel_type));
   }
 }
@@ -44,7 +45,9 @@ std::vector<PlaneGeometry> PlaneLayout(const VideoInfo& vi, const FrameLayout& l
   const FormatShape s = Shape(vi);
   const size_t align = layout.tight ? 1 : static_cast<size_t>(layout.align);
   auto pitch_for = [&](int row) {
-    return layout.tight ? row : static_cast<int>(RoundUp(static_cast<size_t>(row + layout.row_pad), align));
+    return layout.tight
+               ? row
+               : static_cast<int>(RoundUp(static_cast<size_t>(row) + static_cast<size_t>(layout.row_pad), align));
   };
 
   std::vector<PlaneGeometry> planes;
@@ -97,7 +100,8 @@ struct FramePool::Slot {
   }
 
   void FillGuards() {
-    ForEachGuardRun([&](const PlaneGeometry&, size_t at, size_t len, int) { std::memset(storage + at, kGuardValue, len); });
+    ForEachGuardRun(
+        [&](const PlaneGeometry&, size_t at, size_t len, int) { std::memset(storage + at, kGuardValue, len); });
   }
 };
 
@@ -164,11 +168,17 @@ void FramePool::CheckGuards(const VideoFrame* frame, int n) const {
   slot->ForEachGuardRun([&](const PlaneGeometry& p, size_t at, size_t len, int row) {
     for (size_t i = 0; i < len; ++i) {
       if (slot->storage[at + i] == kGuardValue) continue;
-      const char* name = slot->planes.size() == 1 ? "packed" : p.plane == PLANAR_Y ? "Y" : p.plane == PLANAR_U ? "U" : "V";
+      const char* name = slot->planes.size() == 1 ? "packed"
+                         : p.plane == PLANAR_Y    ? "Y"
+                         : p.plane == PLANAR_U    ? "U"
+                                                  : "V";
       std::string where;
-      if (row >= 0) where = "row " + std::to_string(row) + ", " + std::to_string(i + 1) + " byte(s) past the row end";
-      else if (row == -1) where = std::to_string(len - i) + " byte(s) before the plane";
-      else where = std::to_string(i + 1) + " byte(s) past the last plane";
+      if (row >= 0)
+        where = "row " + std::to_string(row) + ", " + std::to_string(i + 1) + " byte(s) past the row end";
+      else if (row == -1)
+        where = std::to_string(len - i) + " byte(s) before the plane";
+      else
+        where = std::to_string(i + 1) + " byte(s) past the last plane";
       throw GuardError("frame " + std::to_string(n) + ", plane " + name + ": byte written outside the picture (" +
                        where + ")");
     }

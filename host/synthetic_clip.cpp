@@ -27,10 +27,10 @@ SyntheticClip::SyntheticClip(Environment& env, const SourceSpec& spec) : env_(en
   vi_.audio_samples_per_second = spec.audio_rate;
   vi_.sample_type = VideoInfo::SAMPLE_INT16;
   vi_.nchannels = spec.channels;
-  vi_.num_audio_samples = spec.fps_numerator == 0 || spec.audio_rate == 0
-                              ? 0
-                              : static_cast<int64>(spec.num_frames) * spec.audio_rate * spec.fps_denominator /
-                                    spec.fps_numerator;
+  vi_.num_audio_samples =
+      spec.fps_numerator == 0 || spec.audio_rate == 0
+          ? 0
+          : static_cast<int64>(spec.num_frames) * spec.audio_rate * spec.fps_denominator / spec.fps_numerator;
   ++live_;
 }
 

@@ -18,8 +18,8 @@
 // Calling-convention markers of the 32-bit Windows interface: meaningless on
 // x86-64, kept empty so declarations read as in the interface.
 #if !defined(_WIN32)
-#define __stdcall
-#define __cdecl
+#define __stdcall  // NOLINT(bugprone-reserved-identifier): the interface's own name
+#define __cdecl    // NOLINT(bugprone-reserved-identifier)
 #endif
 
 using int64 = long long;
@@ -86,9 +86,7 @@ struct VideoInfo {
   bool IsRGB24() const noexcept { return (pixel_type & CS_BGR24) == CS_BGR24; }
   bool IsRGB32() const noexcept { return (pixel_type & CS_BGR32) == CS_BGR32; }
   bool IsYUY2() const noexcept { return (pixel_type & CS_YUY2) == CS_YUY2; }
-  bool IsYV12() const noexcept {
-    return (pixel_type & CS_YV12) == CS_YV12 || (pixel_type & CS_I420) == CS_I420;
-  }
+  bool IsYV12() const noexcept { return (pixel_type & CS_YV12) == CS_YV12 || (pixel_type & CS_I420) == CS_I420; }
   bool IsPlanar() const noexcept { return (pixel_type & CS_PLANAR) != 0; }
   bool IsFieldBased() const noexcept { return (image_type & IT_FIELDBASED) != 0; }
   bool IsTFF() const noexcept { return (image_type & IT_TFF) != 0; }
@@ -180,7 +178,7 @@ class PVideoFrame {
     if (p) p->Release();
   }
   PVideoFrame& operator=(const PVideoFrame& other) noexcept {
-    Set(other.p);
+    if (this != &other) Set(other.p);
     return *this;
   }
   PVideoFrame& operator=(VideoFrame* frame) noexcept {
@@ -246,7 +244,7 @@ class PClip {
     return *this;
   }
   PClip& operator=(const PClip& other) noexcept {
-    Set(other.p);
+    if (this != &other) Set(other.p);
     return *this;
   }
 
@@ -277,8 +275,7 @@ class AVSValue {
   AVSValue(double f) noexcept : AVSValue(static_cast<float>(f)) {}
   AVSValue(const char* s) noexcept : type('s'), array_size(0), clip(nullptr) { string = s; }
   // An array value points at elements it does not own.
-  AVSValue(const AVSValue* a, int size) noexcept
-      : type('a'), array_size(static_cast<short>(size)), clip(nullptr) {
+  AVSValue(const AVSValue* a, int size) noexcept : type('a'), array_size(static_cast<short>(size)), clip(nullptr) {
     array = a;
   }
   AVSValue(const AVSValue& other) noexcept : type('v'), array_size(0), clip(nullptr) { Assign(other); }
@@ -351,11 +348,9 @@ class IScriptEnvironment {
   virtual char* __stdcall Sprintf(const char* fmt, ...) = 0;
   virtual char* __stdcall VSprintf(const char* fmt, va_list val) = 0;
   [[noreturn]] virtual void __stdcall ThrowError(const char* fmt, ...) = 0;
-  virtual void __stdcall AddFunction(const char* name, const char* params, ApplyFunc apply,
-                                     void* user_data) = 0;
+  virtual void __stdcall AddFunction(const char* name, const char* params, ApplyFunc apply, void* user_data) = 0;
   virtual bool __stdcall FunctionExists(const char* name) = 0;
-  virtual AVSValue __stdcall Invoke(const char* name, const AVSValue args,
-                                    const char* const* arg_names = nullptr) = 0;
+  virtual AVSValue __stdcall Invoke(const char* name, const AVSValue args, const char* const* arg_names = nullptr) = 0;
   virtual AVSValue __stdcall GetVar(const char* name) = 0;
   virtual bool __stdcall SetVar(const char* name, const AVSValue& val) = 0;
   virtual bool __stdcall SetGlobalVar(const char* name, const AVSValue& val) = 0;
@@ -363,19 +358,18 @@ class IScriptEnvironment {
   virtual void __stdcall PopContext() = 0;
   virtual PVideoFrame __stdcall NewVideoFrame(const VideoInfo& vi, int align = 16) = 0;
   virtual bool __stdcall MakeWritable(PVideoFrame* pvf) = 0;
-  virtual void __stdcall BitBlt(uint8* dstp, int dst_pitch, const uint8* srcp, int src_pitch,
-                                int row_size, int height) = 0;
+  virtual void __stdcall BitBlt(uint8* dstp, int dst_pitch, const uint8* srcp, int src_pitch, int row_size,
+                                int height) = 0;
   virtual void __stdcall AtExit(ShutdownFunc function, void* user_data) = 0;
   virtual void __stdcall CheckVersion(int version = AVISYNTH_INTERFACE_VERSION) = 0;
-  virtual PVideoFrame __stdcall Subframe(PVideoFrame src, int rel_offset, int new_pitch,
-                                         int new_row_size, int new_height) = 0;
+  virtual PVideoFrame __stdcall Subframe(PVideoFrame src, int rel_offset, int new_pitch, int new_row_size,
+                                         int new_height) = 0;
   virtual int __stdcall SetMemoryMax(int mem) = 0;
   virtual int __stdcall SetWorkingDir(const char* newdir) = 0;
   virtual void* __stdcall ManageCache(int key, void* data) = 0;
   virtual bool __stdcall PlanarChromaAlignment(int mode) = 0;
-  virtual PVideoFrame __stdcall SubframePlanar(PVideoFrame src, int rel_offset, int new_pitch,
-                                               int new_row_size, int new_height, int rel_offsetU,
-                                               int rel_offsetV, int new_pitchUV) = 0;
+  virtual PVideoFrame __stdcall SubframePlanar(PVideoFrame src, int rel_offset, int new_pitch, int new_row_size,
+                                               int new_height, int rel_offsetU, int rel_offsetV, int new_pitchUV) = 0;
 };
 
 // A filter that forwards everything to its source clip; derived filters
@@ -435,8 +429,8 @@ struct AbiLayout {
   // IClip is polymorphic, so offsetof does not apply; with the vtable
   // pointer first and one long after it, 16 bytes means refcnt sits at 8.
   static_assert(sizeof(IClip) == 16 && alignof(IClip) == 8);
-  static_assert(sizeof(PClip) == sizeof(IClip*));
-  static_assert(sizeof(PVideoFrame) == sizeof(VideoFrame*));
+  static_assert(sizeof(PClip) == sizeof(IClip*));             // NOLINT(bugprone-sizeof-expression)
+  static_assert(sizeof(PVideoFrame) == sizeof(VideoFrame*));  // NOLINT(bugprone-sizeof-expression)
 
   // Non-trivial copy and destruction: passed and returned via hidden pointer.
   static_assert(!std::is_trivially_copyable_v<AVSValue>);

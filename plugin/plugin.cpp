@@ -15,13 +15,13 @@ enum FrameTCArg { kFrameTCClip, kFrameTCOffset, kFrameTCOrientation, kFrameTCY }
 // through ThrowError; the new-expression then frees the object, and its
 // base releases the source clip.
 AVSValue __cdecl CreateTallyburn(AVSValue args, void* /*user_data*/, IScriptEnvironment* env) {
-  return new Tallyburn(args[kTallyburnClip].AsClip(), args[kTallyburnOffset].AsInt(0),
-                       args[kTallyburnLeft].AsInt(0), env);
+  return new Tallyburn(args[kTallyburnClip].AsClip(), args[kTallyburnOffset].AsInt(0), args[kTallyburnLeft].AsInt(0),
+                       env);
 }
 
 AVSValue __cdecl CreateFrameTC(AVSValue args, void* /*user_data*/, IScriptEnvironment* env) {
-  return new FrameTC(args[kFrameTCClip].AsClip(), args[kFrameTCOffset].AsInt(0),
-                     args[kFrameTCOrientation].AsInt(0), args[kFrameTCY].AsInt(0), env);
+  return new FrameTC(args[kFrameTCClip].AsClip(), args[kFrameTCOffset].AsInt(0), args[kFrameTCOrientation].AsInt(0),
+                     args[kFrameTCY].AsInt(0), env);
 }
 
 struct Registration {

@@ -88,8 +88,10 @@ PVideoFrame __stdcall FrameTC::GetFrame(int n, IScriptEnvironment* env) {
   FormatTimecode(n, timecode_text);
 
   int x = 0;  // picture column of box column 0
-  if (orientation == kRight) x = width - kBoxWidth;
-  else if (orientation == kCenter) x = width / 2 - kBoxWidth / 2;
+  if (orientation == kRight)
+    x = width - kBoxWidth;
+  else if (orientation == kCenter)
+    x = width / 2 - kBoxWidth / 2;
 
   if (layout == PixelLayout::kYv12) {
     // Neutral chroma under the box: 46 samples by 7 lines from (x/2, Hc -
@@ -98,8 +100,7 @@ PVideoFrame __stdcall FrameTC::GetFrame(int n, IScriptEnvironment* env) {
     const int first_line = frame->GetHeight(PLANAR_U) - y / 2 - kBoxHeight / 2;
     for (uint8* plane : {frame->GetWritePtr(PLANAR_U), frame->GetWritePtr(PLANAR_V)}) {
       uint8* p = plane + static_cast<ptrdiff_t>(first_line) * pitch_uv + x / 2;
-      for (int line = 0; line < kBoxHeight / 2; ++line, p += pitch_uv)
-        std::memset(p, kNeutralChroma, kBoxWidth / 2);
+      for (int line = 0; line < kBoxHeight / 2; ++line, p += pitch_uv) std::memset(p, kNeutralChroma, kBoxWidth / 2);
     }
   }
 

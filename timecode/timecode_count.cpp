@@ -13,13 +13,20 @@ double FrameRate(unsigned numerator, unsigned denominator) noexcept {
 }
 
 bool ClassifyRate(double fps, TimecodeRate* rate) noexcept {
-  if (fps == 24) *rate = {24, false};
-  else if (fps > 23.975 && fps < 23.977) *rate = {24, true};
-  else if (fps == 25) *rate = {25, false};
-  else if (fps == 30) *rate = {30, false};
-  else if (fps > 29.969 && fps < 29.971) *rate = {30, true};
-  else if (fps == 0) *rate = {0, false};
-  else return false;
+  if (fps == 24)
+    *rate = {24, false};
+  else if (fps > 23.975 && fps < 23.977)
+    *rate = {24, true};
+  else if (fps == 25)
+    *rate = {25, false};
+  else if (fps == 30)
+    *rate = {30, false};
+  else if (fps > 29.969 && fps < 29.971)
+    *rate = {30, true};
+  else if (fps == 0)
+    *rate = {0, false};
+  else
+    return false;
   return true;
 }
 

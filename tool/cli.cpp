@@ -109,7 +109,8 @@ int ParseFrameNumber(const std::string& s, const char* option) {
   } catch (const std::exception&) {
     used = 0;
   }
-  if (used != s.size() || v < 0 || v > INT_MAX) throw UsageError(std::string(option) + ": \"" + s + "\" is not a frame number");
+  if (used != s.size() || v < 0 || v > INT_MAX)
+    throw UsageError(std::string(option) + ": \"" + s + "\" is not a frame number");
   return static_cast<int>(v);
 }
 
@@ -166,7 +167,8 @@ std::string DefaultPlugin() {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
   if (ec) return "";
-  for (const auto& candidate : {exe.parent_path() / "libtallyburn.so", exe.parent_path() / "../lib/avisynth/libtallyburn.so"})
+  for (const auto& candidate :
+       {exe.parent_path() / "libtallyburn.so", exe.parent_path() / "../lib/avisynth/libtallyburn.so"})
     if (std::filesystem::exists(candidate, ec)) return candidate.string();
   return "";
 }
@@ -193,8 +195,8 @@ void PrintInfo(const VideoInfo& vi, bool unknown_length) {
   std::cout << "width       " << vi.width << "\n"
             << "height      " << vi.height << "\n"
             << "frame rate  " << rate << "\n"
-            << "frames      " << (unknown_length ? std::string("unknown (until the stream ends)") : std::to_string(vi.num_frames))
-            << "\n"
+            << "frames      "
+            << (unknown_length ? std::string("unknown (until the stream ends)") : std::to_string(vi.num_frames)) << "\n"
             << "pixel type  " << PixelTypeName(vi.pixel_type) << "\n";
 }
 
@@ -259,7 +261,8 @@ int Run(const Options& o) {
   if (!plugin.empty()) env.LoadPlugin(plugin);
 
   const AVSValue result = EvaluateScript(env, o.script);
-  if (!result.IsClip()) throw ToolError("the script gives " + std::string(host::TypeName(result.Type())) + ", not a clip");
+  if (!result.IsClip())
+    throw ToolError("the script gives " + std::string(host::TypeName(result.Type())) + ", not a clip");
   const PClip clip = result.AsClip();
   const VideoInfo vi = clip->GetVideoInfo();
   const bool unknown = ReadsStreamOfUnknownLength();
@@ -302,7 +305,8 @@ int Run(const Options& o) {
     throw;
   }
   sink->Finish();
-  if (o.single_frame && n == first) throw ToolError("frame " + std::to_string(first) + " is past the end of the stream");
+  if (o.single_frame && n == first)
+    throw ToolError("frame " + std::to_string(first) + " is past the end of the stream");
   if (const auto* png = dynamic_cast<const PngSink*>(sink.get()))
     for (const std::string& p : png->written()) std::cout << p << "\n";
   return 0;

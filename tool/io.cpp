@@ -33,7 +33,7 @@ std::unique_ptr<InputStream> InputStream::Open(const std::string& path) {
     if (fd < 0) throw ToolError(path + ": cannot open: " + std::strerror(errno));
     owned = true;
   }
-  struct stat st{};
+  struct stat st {};
   int64_t size = -1;
   if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
@@ -44,7 +44,8 @@ std::unique_ptr<InputStream> InputStream::Open(const std::string& path) {
 }
 
 std::unique_ptr<InputStream> InputStream::FromMemory(std::vector<uint8_t> bytes, std::string name) {
-  auto in = std::unique_ptr<InputStream>(new InputStream(-1, false, std::move(name), static_cast<int64_t>(bytes.size())));
+  auto in =
+      std::unique_ptr<InputStream>(new InputStream(-1, false, std::move(name), static_cast<int64_t>(bytes.size())));
   in->buffer_ = std::move(bytes);
   in->end_ = in->buffer_.size();
   in->eof_ = true;

@@ -44,7 +44,8 @@ std::vector<Token> Lex(const std::string& s) {
       while (j < s.size() && (std::isalnum(static_cast<unsigned char>(s[j])) || s[j] == '_')) ++j;
       out.push_back({Tok::kIdent, col, s.substr(i, j - i)});
       i = j;
-    } else if (std::isdigit(static_cast<unsigned char>(c)) || (c == '.' && i + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
+    } else if (std::isdigit(static_cast<unsigned char>(c)) ||
+               (c == '.' && i + 1 < s.size() && std::isdigit(static_cast<unsigned char>(s[i + 1])))) {
       size_t j = i;
       bool real = false;
       while (j < s.size() && (std::isdigit(static_cast<unsigned char>(s[j])) || s[j] == '.')) real |= s[j++] == '.';
@@ -103,8 +104,9 @@ class Parser {
   const Token& Take() { return t_[std::min(at_++, t_.size() - 1)]; }
   const Token& Expect(Tok kind, const char* what) {
     if (Peek().kind != kind)
-      throw ScriptError(Peek().column, std::string("expected ") + what +
-                                           (Peek().kind == Tok::kEnd ? ", found the end" : ", found '" + Peek().text + "'"));
+      throw ScriptError(Peek().column,
+                        std::string("expected ") + what +
+                            (Peek().kind == Tok::kEnd ? ", found the end" : ", found '" + Peek().text + "'"));
     return Take();
   }
 
@@ -133,15 +135,14 @@ class Parser {
     switch (tok.kind) {
       case Tok::kMinus: {
         const Token& num = Peek();
-        if (num.kind != Tok::kInt && num.kind != Tok::kFloat) throw ScriptError(tok.column, "'-' must be followed by a number");
+        if (num.kind != Tok::kInt && num.kind != Tok::kFloat)
+          throw ScriptError(tok.column, "'-' must be followed by a number");
         Take();
         Number(*e, num, true);
         return e;
       }
       case Tok::kInt:
-      case Tok::kFloat:
-        Number(*e, tok, false);
-        return e;
+      case Tok::kFloat: Number(*e, tok, false); return e;
       case Tok::kString:
         e->kind = Expr::Kind::kString;
         e->text = tok.text;
@@ -164,7 +165,7 @@ class Parser {
         return e;
       default:
         throw ScriptError(tok.column, tok.kind == Tok::kEnd ? "expected a value, found the end"
-                                                             : "expected a value, found '" + tok.text + "'");
+                                                            : "expected a value, found '" + tok.text + "'");
     }
   }
 

@@ -145,8 +145,8 @@ class StreamClip : public ToolSource {
 
   PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override {
     if (n < next_)
-      throw ToolError(in_->name() + ": frames are read in order: frame " + std::to_string(n) + " asked for after frame " +
-                      std::to_string(next_ - 1));
+      throw ToolError(in_->name() + ": frames are read in order: frame " + std::to_string(n) +
+                      " asked for after frame " + std::to_string(next_ - 1));
     PVideoFrame frame = env->NewVideoFrame(vi_);
     while (next_ <= n) {  // frames before n are read and dropped
       if (!ReadOne(next_, *frame.get())) {
@@ -192,7 +192,8 @@ class Y4mClip final : public StreamClip {
 // Y, U, V order for yuv420p.
 class RawClip final : public StreamClip {
  public:
-  RawClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, bool unknown) : StreamClip(vi, std::move(in), unknown) {}
+  RawClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, bool unknown)
+      : StreamClip(vi, std::move(in), unknown) {}
 
  private:
   bool ReadOne(int n, VideoFrame& frame) override {
@@ -208,12 +209,13 @@ class RawClip final : public StreamClip {
       uint8_t* base = plane == PLANAR_Y ? frame.GetWritePtr() : frame.GetWritePtr(plane);
       for (int r = 0; r < rows; ++r) {
         const int line = rgb ? rows - 1 - r : r;  // RGB frames are stored bottom-up
-        const size_t read = in_->Read(base + static_cast<ptrdiff_t>(line) * frame.GetPitch(plane), static_cast<size_t>(row));
+        const size_t read =
+            in_->Read(base + static_cast<ptrdiff_t>(line) * frame.GetPitch(plane), static_cast<size_t>(row));
         got += read;
         if (got == 0) return false;
         if (read < static_cast<size_t>(row))
-          throw ToolError(in_->name() + ": truncated frame " + std::to_string(n) + " (got " + std::to_string(got) + " of " +
-                          std::to_string(want) + " bytes)");
+          throw ToolError(in_->name() + ": truncated frame " + std::to_string(n) + " (got " + std::to_string(got) +
+                          " of " + std::to_string(want) + " bytes)");
       }
     }
     return true;

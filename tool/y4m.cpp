@@ -20,8 +20,8 @@ bool ParseInt(std::string_view s, long long& v) {
 void ParseRatio(const InputStream& in, std::string_view tag, std::string_view value, unsigned& num, unsigned& den) {
   const size_t colon = value.find(':');
   long long n = 0, d = 0;
-  if (colon == std::string_view::npos || !ParseInt(value.substr(0, colon), n) || !ParseInt(value.substr(colon + 1), d) ||
-      n < 0 || d < 0 || n > UINT32_MAX || d > UINT32_MAX)
+  if (colon == std::string_view::npos || !ParseInt(value.substr(0, colon), n) ||
+      !ParseInt(value.substr(colon + 1), d) || n < 0 || d < 0 || n > UINT32_MAX || d > UINT32_MAX)
     Fail(in, "bad value in header tag '" + std::string(tag) + "'");
   num = static_cast<unsigned>(n);
   den = static_cast<unsigned>(d);
@@ -70,15 +70,20 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
         break;
       case 'F':
         ParseRatio(in, tag, value, h.fps_numerator, h.fps_denominator);
-        if (h.fps_denominator == 0 && h.fps_numerator != 0) Fail(in, "frame rate '" + std::string(tag) + "' has a zero denominator");
+        if (h.fps_denominator == 0 && h.fps_numerator != 0)
+          Fail(in, "frame rate '" + std::string(tag) + "' has a zero denominator");
         if (h.fps_denominator == 0) h.fps_denominator = 1;  // F0:0, unknown: a clip with no time
         have_rate = true;
         break;
       case 'I':
-        if (value == "p" || value == "?") h.image_type = 0;
-        else if (value == "t") h.image_type = VideoInfo::IT_TFF;
-        else if (value == "b") h.image_type = VideoInfo::IT_BFF;
-        else Fail(in, "interlacing '" + std::string(tag) + "' is not supported (only Ip, It and Ib)");
+        if (value == "p" || value == "?")
+          h.image_type = 0;
+        else if (value == "t")
+          h.image_type = VideoInfo::IT_TFF;
+        else if (value == "b")
+          h.image_type = VideoInfo::IT_BFF;
+        else
+          Fail(in, "interlacing '" + std::string(tag) + "' is not supported (only Ip, It and Ib)");
         break;
       case 'A': {
         unsigned n = 0, d = 0;
@@ -86,14 +91,14 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
         break;
       }
       case 'C':
-        if (value == "420jpeg" || value == "420paldv" || value == "420mpeg2" || value == "420") h.colour = value;
-        else if (value == "422") h.colour = value;
-        else Fail(in, "colour space '" + std::string(tag) + "' is not supported (only 8-bit 4:2:0 and 4:2:2)");
+        if (value == "420jpeg" || value == "420paldv" || value == "420mpeg2" || value == "420" || value == "422")
+          h.colour = value;
+        else
+          Fail(in, "colour space '" + std::string(tag) + "' is not supported (only 8-bit 4:2:0 and 4:2:2)");
         break;
       case 'X':  // extensions carry nothing we need
         break;
-      default:
-        Fail(in, "unknown header tag '" + std::string(tag) + "'");
+      default: Fail(in, "unknown header tag '" + std::string(tag) + "'");
     }
   }
   if (!have_width) Fail(in, "header has no width (W)");
@@ -101,8 +106,8 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
   if (!have_rate) Fail(in, "header has no frame rate (F)");
   h.pixel_type = h.colour == "422" ? VideoInfo::CS_YUY2 : VideoInfo::CS_YV12;
   if (h.width % 2 != 0 || (h.pixel_type == VideoInfo::CS_YV12 && h.height % 2 != 0))
-    Fail(in, "odd size " + std::to_string(h.width) + "x" + std::to_string(h.height) + " for 4:" +
-                 (h.pixel_type == VideoInfo::CS_YV12 ? "2:0" : "2:2") + " chroma");
+    Fail(in, "odd size " + std::to_string(h.width) + "x" + std::to_string(h.height) +
+                 " for 4:" + (h.pixel_type == VideoInfo::CS_YV12 ? "2:0" : "2:2") + " chroma");
   return h;
 }
 
@@ -142,7 +147,8 @@ void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame
     for (const int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
       uint8_t* dst = frame.GetWritePtr(plane);
       const int row = frame.GetRowSize(plane), pitch = frame.GetPitch(plane);
-      for (int r = 0; r < frame.GetHeight(plane); ++r) read(dst + static_cast<ptrdiff_t>(r) * pitch, static_cast<size_t>(row));
+      for (int r = 0; r < frame.GetHeight(plane); ++r)
+        read(dst + static_cast<ptrdiff_t>(r) * pitch, static_cast<size_t>(row));
     }
     return;
   }

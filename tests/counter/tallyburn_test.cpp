@@ -1,7 +1,7 @@
 // Tallyburn through the built plug-in: digit count, the size check, and the
 // bytes it burns in each format.
-#include <ostream>
 #include <climits>
+#include <ostream>
 #include <string>
 
 #include "glyphs/digit_font.h"
@@ -49,8 +49,7 @@ class TallyburnTest : public PluginHost {
             ASSERT_EQ(ByteOf(env, out, PLANAR_Y, height - 1 - r, 2 * x), g) << r << "," << c;
             ASSERT_EQ(ByteOf(env, out, PLANAR_Y, height - 1 - r, 2 * x + 1), 128) << r << "," << c;
             break;
-          default:
-            ASSERT_EQ(ByteOf(env, out, PLANAR_Y, height - 1 - r, x), g) << r << "," << c;
+          default: ASSERT_EQ(ByteOf(env, out, PLANAR_Y, height - 1 - r, x), g) << r << "," << c;
         }
       }
     }
@@ -97,7 +96,8 @@ TEST_P(TallyburnDigitsTest, DigitCountSetsTheSmallestAcceptedSize) {
     EXPECT_EQ(host::ReadNumber(*out.get(), pixel_type, d.digits, false), d.frame0);
     ExpectChangedOnlyIn(env, out, env.FetchFrame(src, 0), Box(pixel_type, width, 14, d.digits, false));
 
-    EXPECT_EQ(ErrorOf("Tallyburn", {{"", Source(spec(width - 1, 14))}, {"", d.offset}}), "Tallyburn: video is too small");
+    EXPECT_EQ(ErrorOf("Tallyburn", {{"", Source(spec(width - 1, 14))}, {"", d.offset}}),
+              "Tallyburn: video is too small");
     EXPECT_EQ(ErrorOf("Tallyburn", {{"", Source(spec(width, 13))}, {"", d.offset}}), "Tallyburn: video is too small");
   }
 }
@@ -106,12 +106,13 @@ INSTANTIATE_TEST_SUITE_P(
     Table, TallyburnDigitsTest,
     ::testing::Values(DigitCase{9, 0, 1, "0"}, DigitCase{10, 0, 2, "00"}, DigitCase{99, 0, 2, "00"},
                       DigitCase{100, 0, 3, "000"}, DigitCase{0, 0, 1, "0"}, DigitCase{100, -100, 1, "-"},
-                      DigitCase{100, -91, 1, "-"}, DigitCase{5, 4, 1, "4"},
-                      DigitCase{100, 999999900, 10, "0999999900"},
-                      DigitCase{100, INT_MAX, 1, "2"},             // the sum wraps negative
+                      DigitCase{100, -91, 1, "-"}, DigitCase{5, 4, 1, "4"}, DigitCase{100, 999999900, 10, "0999999900"},
+                      DigitCase{100, INT_MAX, 1, "2"},  // the sum wraps negative
                       DigitCase{INT_MAX, 0, 10, "0000000000"}, DigitCase{INT_MIN, -1, 10, "-000000001"}),
     [](const auto& p) {
-      const auto sign = [](int v) { return (v < 0 ? "m" : "") + std::to_string(v < 0 ? -static_cast<long long>(v) : v); };
+      const auto sign = [](int v) {
+        return (v < 0 ? "m" : "") + std::to_string(v < 0 ? -static_cast<long long>(v) : v);
+      };
       return "frames" + sign(p.param.num_frames) + "_offset" + sign(p.param.offset);
     });
 
@@ -175,7 +176,8 @@ TEST_P(TallyburnPlanarTest, LumaCellsEndTwoPixelsShortAndChromaUnderThemIsNeutra
   ExpectCell(out, in, pixel_type, 628, '9');
   for (const int plane : {PLANAR_U, PLANAR_V})
     for (int line = 233; line <= 239; ++line)
-      for (int c = 304; c <= 318; ++c) ASSERT_EQ(ByteOf(env, out, plane, line, c), 128) << plane << " " << line << " " << c;
+      for (int c = 304; c <= 318; ++c)
+        ASSERT_EQ(ByteOf(env, out, plane, line, c), 128) << plane << " " << line << " " << c;
   // Columns 638-639 and chroma column 319 keep the source: checked here.
   ExpectChangedOnlyIn(env, out, in,
                       {{PLANAR_Y, 466, 479, 608, 637}, {PLANAR_U, 233, 239, 304, 318}, {PLANAR_V, 233, 239, 304, 318}});
@@ -252,7 +254,8 @@ TEST_F(TallyburnTest, NoWritePointerMeansNothingIsDrawn) {
     const PVideoFrame held = shared->GetFrame(3, &env);
     const PVideoFrame out = env.FetchFrame(Number(shared), 3);
     EXPECT_EQ(out.get(), held.get());
-    EXPECT_TRUE(Differences(env, out, env.FetchFrame(Source({.width = 64, .height = 20, .pixel_type = pixel_type}), 3)).empty());
+    EXPECT_TRUE(Differences(env, out, env.FetchFrame(Source({.width = 64, .height = 20, .pixel_type = pixel_type}), 3))
+                    .empty());
   }
 }
 

@@ -51,11 +51,11 @@ TEST(DigitFontTest, EveryGlyphTouchesAllFourEdgesOfItsCell) {
 TEST(DigitFontTest, RowsStoredBottomUp) {
   using R = std::array<uint8_t, 8>;
   EXPECT_EQ(Row(0, 0), (R{0, 0, 255, 255, 255, 255, 0, 0}));
-  EXPECT_EQ(Row(1, 0), (R{255, 255, 255, 255, 255, 255, 255, 255}));  // the one's foot
+  EXPECT_EQ(Row(1, 0), (R{255, 255, 255, 255, 255, 255, 255, 255}));   // the one's foot
   EXPECT_EQ(Row(5, 13), (R{255, 255, 255, 255, 255, 255, 255, 255}));  // top bars
   EXPECT_EQ(Row(7, 13), (R{255, 255, 255, 255, 255, 255, 255, 255}));
   EXPECT_EQ(Row(2, 0), (R{255, 255, 255, 255, 255, 255, 255, 255}));  // the two's base
-  EXPECT_EQ(At(9, 13, 7), 0);  // the table's last byte
+  EXPECT_EQ(At(9, 13, 7), 0);                                         // the table's last byte
 }
 
 TEST(DigitFontTest, TheZeroIsSlashedFromUpperRightToLowerLeft) {

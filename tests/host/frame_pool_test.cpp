@@ -56,7 +56,7 @@ TEST(FramePoolTest, FramesWrittenOnlyInsideTheirPicturesPass) {
 TEST(FramePoolTest, WritesPastEveryEdgeAreReportedWithFrameAndPlane) {
   struct Case {
     int plane;
-    int line;         // -1: the byte before the plane
+    int line;  // -1: the byte before the plane
     const char* message;
   };
   const Case cases[] = {
@@ -85,7 +85,8 @@ TEST(FramePoolTest, TightFramesHaveNoPaddingAndEndAtTheirLastGuard) {
   EXPECT_EQ(p.pitch, 99);
   EXPECT_EQ(static_cast<size_t>(f->vfb->data_size), p.offset + 99 * 5 + FramePool::kGuardBytes);
   f->vfb->data[p.offset + 99 * 5] = 0;  // one past the last byte
-  EXPECT_EQ(GuardMessage(pool, f), "frame 42, plane packed: byte written outside the picture (1 byte(s) past the last plane)");
+  EXPECT_EQ(GuardMessage(pool, f),
+            "frame 42, plane packed: byte written outside the picture (1 byte(s) past the last plane)");
 }
 
 TEST(FramePoolTest, ReleasedFramesAreReusedAndCopiesCounted) {

@@ -72,7 +72,8 @@ TEST_F(EntryTest, EachCallMakesItsOwnFilter) {
   for (const int n : {7, 2, 99, 0}) {
     const PVideoFrame fa = env.FetchFrame(a, n);
     const PVideoFrame fb = env.FetchFrame(b, n);
-    EXPECT_EQ(host::ReadNumber(*fa.get(), kYuy2, 3, false), std::string(3 - std::to_string(n).size(), '0') + std::to_string(n));
+    EXPECT_EQ(host::ReadNumber(*fa.get(), kYuy2, 3, false),
+              std::string(3 - std::to_string(n).size(), '0') + std::to_string(n));
     EXPECT_EQ(host::ReadNumber(*fb.get(), kYuy2, 3, false), std::to_string(500 + n));
   }
 }
@@ -81,8 +82,14 @@ class PassThroughTest : public PluginHost, public ::testing::WithParamInterface<
 
 TEST_P(PassThroughTest, VideoInfoAudioParityAndHintsAreTheSources) {
   const int pixel_type = GetParam();
-  const PClip src = Source({.width = 320, .height = 240, .pixel_type = pixel_type, .fps_numerator = 24000,
-                            .fps_denominator = 1001, .num_frames = 57, .audio_rate = 44100, .channels = 6});
+  const PClip src = Source({.width = 320,
+                            .height = 240,
+                            .pixel_type = pixel_type,
+                            .fps_numerator = 24000,
+                            .fps_denominator = 1001,
+                            .num_frames = 57,
+                            .audio_rate = 44100,
+                            .channels = 6});
   for (const char* function : {"Tallyburn", "FrameTC"}) {
     SCOPED_TRACE(function);
     const PClip f = Apply(function, {{"", src}});
@@ -129,7 +136,8 @@ TEST_F(EntryTest, HostBindingErrorsNameTheFunctionAndArgument) {
   const PClip src = Source({});
   EXPECT_EQ(ErrorOf("Tallyburn", {{"", src}, {"offst", 1}}), "Tallyburn: no argument named \"offst\"");
   EXPECT_EQ(ErrorOf("FrameTC", {}), "FrameTC: missing argument 1 (a clip)");
-  EXPECT_EQ(ErrorOf("Tallyburn", {{"", src}, {"", 1}, {"", 2}, {"", 3}}), "Tallyburn: too many arguments (takes at most 3)");
+  EXPECT_EQ(ErrorOf("Tallyburn", {{"", src}, {"", 1}, {"", 2}, {"", 3}}),
+            "Tallyburn: too many arguments (takes at most 3)");
   EXPECT_EQ(ErrorOf("FrameTC", {{"", src}, {"y", "ten"}}), "FrameTC: argument \"y\" must be an integer, not a string");
 }
 

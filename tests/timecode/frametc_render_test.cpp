@@ -53,7 +53,8 @@ class FrameTCRenderTest : public PluginHost {
   // Every byte of the 92x14 box at picture column x, raised y rows, and in
   // YV12/I420 the chroma box; then nothing else may differ from the source.
   void ExpectBox(const PVideoFrame& out, const PVideoFrame& src, int t, int x, int y, const std::string& text) {
-    SCOPED_TRACE(std::string(FormatName(t)) + " x " + std::to_string(x) + " y " + std::to_string(y) + " '" + text + "'");
+    SCOPED_TRACE(std::string(FormatName(t)) + " x " + std::to_string(x) + " y " + std::to_string(y) + " '" + text +
+                 "'");
     const int height = out->GetHeight();
     const int bpp = Bpp(t);
     for (int row = 0; row < 14; ++row) {
@@ -67,7 +68,8 @@ class FrameTCRenderTest : public PluginHost {
           ASSERT_TRUE(at(0) == v && at(1) == v && at(2) == v) << "row " << row << " col " << col;
           if (t == kRgb32) {
             const bool keeps = kind == Kind::kInk || kind == Kind::kBackground;
-            ASSERT_EQ(at(3), keeps ? ByteOf(env, src, PLANAR_Y, line, b + 3) : 0) << "alpha, row " << row << " col " << col;
+            ASSERT_EQ(at(3), keeps ? ByteOf(env, src, PLANAR_Y, line, b + 3) : 0)
+                << "alpha, row " << row << " col " << col;
           }
         } else {
           const uint8_t luma = kind == Kind::kInk || kind == Kind::kDot ? 235 : kind == Kind::kBackground ? 16 : 0;
@@ -84,7 +86,8 @@ class FrameTCRenderTest : public PluginHost {
       const int chroma_line = height / 2 - y / 2 - 7;
       for (const int plane : {PLANAR_U, PLANAR_V}) {
         for (int l = chroma_line; l < chroma_line + 7; ++l)
-          for (int c = x / 2; c < x / 2 + 46; ++c) ASSERT_EQ(ByteOf(env, out, plane, l, c), 128) << plane << " " << l << " " << c;
+          for (int c = x / 2; c < x / 2 + 46; ++c)
+            ASSERT_EQ(ByteOf(env, out, plane, l, c), 128) << plane << " " << l << " " << c;
         allowed.push_back({plane, chroma_line, chroma_line + 6, x / 2, x / 2 + 45});
       }
     }
@@ -124,7 +127,8 @@ TEST_F(FrameTCRenderTest, Rgb24ByteOffsetsOfCellsAndDots) {
         const int blank_bytes = (k == 1 || k == 3 || k == 5 ? 6 : 2) * 3;
         for (int r = 0; r < 14; ++r) {
           for (int c = 0; c < 8; ++c)
-            EXPECT_EQ(ByteOf(env, out, PLANAR_Y, y + r, cells[k] + 3 * c), kDigitFont[(text[k] - '0') * 112 + r * 8 + c]);
+            EXPECT_EQ(ByteOf(env, out, PLANAR_Y, y + r, cells[k] + 3 * c),
+                      kDigitFont[(text[k] - '0') * 112 + r * 8 + c]);
           for (int b = cells[k] + 24; b < cells[k] + 24 + blank_bytes; ++b) {
             bool dot = false;
             for (const int d : dots) dot = dot || (b >= d && b <= d + 5 && (r == 4 || r == 5 || r == 8 || r == 9));
@@ -157,7 +161,7 @@ TEST_F(FrameTCRenderTest, NarrowAndOddWidths) {
   for (const int t : kAllFormats) {
     for (const int orientation : {0, 1, 2}) RenderAndCheck(t, 92, 14, orientation, 0, 0, 77, "00000302");
     RenderAndCheck(t, 200, 20, 2, 3, 54, 77, "00000302");
-    RenderAndCheck(t, 201, 20, 2, 6, 54, 77, "00000302");  // 201 / 2 - 46 is also 54
+    RenderAndCheck(t, 201, 20, 2, 6, 54, 77, "00000302");   // 201 / 2 - 46 is also 54
     RenderAndCheck(t, 200, 14, 0, 0, 108, 77, "00000302");  // box row 13 on the top row
   }
 }
@@ -185,7 +189,8 @@ TEST_F(FrameTCRenderTest, ExtremeOffsetsAndIndicesDrawWithinTheBox) {
 }
 
 TEST_F(FrameTCRenderTest, DropFrameShowsTheSameColons) {
-  const PClip src = Source({.width = 100, .height = 20, .pixel_type = kRgb24, .fps_numerator = 30000, .fps_denominator = 1001});
+  const PClip src =
+      Source({.width = 100, .height = 20, .pixel_type = kRgb24, .fps_numerator = 30000, .fps_denominator = 1001});
   const PVideoFrame out = env.FetchFrame(Timecode(src, 0, 1, 0), 1800);
   ExpectBox(out, env.FetchFrame(src, 1800), kRgb24, 0, 0, "00010002");
 }

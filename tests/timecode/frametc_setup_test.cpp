@@ -64,7 +64,8 @@ class FrameTCRateTest : public FrameTCSetupTest, public ::testing::WithParamInte
 // 25 00:01:12:00, and a rate of 0 shows zero.
 TEST_P(FrameTCRateTest, ClassifiesTheRate) {
   const RateCase& c = GetParam();
-  const PClip src = Source({.width = 92, .height = 14, .pixel_type = kRgb32, .fps_numerator = c.num, .fps_denominator = c.den});
+  const PClip src =
+      Source({.width = 92, .height = 14, .pixel_type = kRgb32, .fps_numerator = c.num, .fps_denominator = c.den});
   if (c.at_1800 == nullptr) {
     EXPECT_EQ(ErrorOf("FrameTC", {{"", src}}), kBadFps);
     return;
@@ -79,13 +80,12 @@ INSTANTIATE_TEST_SUITE_P(
                       RateCase{25, 1, "00011200"}, RateCase{50, 2, "00011200"}, RateCase{30, 1, "00010000"},
                       RateCase{24000, 1001, "00011502"}, RateCase{23976, 1000, "00011502"},
                       RateCase{2997, 125, "00011502"}, RateCase{30000, 1001, "00010002"},
-                      RateCase{29970, 1000, "00010002"}, RateCase{2997, 100, "00010002"},
-                      RateCase{0, 1, "00000000"}, RateCase{23975, 1000, nullptr}, RateCase{23977, 1000, nullptr},
-                      RateCase{24001, 1001, nullptr}, RateCase{29969, 1000, nullptr},
-                      RateCase{29971, 1000, nullptr}, RateCase{15, 1, nullptr}, RateCase{50, 1, nullptr},
-                      RateCase{60, 1, nullptr}, RateCase{0, 0, nullptr}, RateCase{1, 0, nullptr},
-                      RateCase{4294967295u, 1, nullptr}, RateCase{4294967295u, 4294967295u, nullptr},
-                      RateCase{1, 4294967295u, nullptr}),
+                      RateCase{29970, 1000, "00010002"}, RateCase{2997, 100, "00010002"}, RateCase{0, 1, "00000000"},
+                      RateCase{23975, 1000, nullptr}, RateCase{23977, 1000, nullptr}, RateCase{24001, 1001, nullptr},
+                      RateCase{29969, 1000, nullptr}, RateCase{29971, 1000, nullptr}, RateCase{15, 1, nullptr},
+                      RateCase{50, 1, nullptr}, RateCase{60, 1, nullptr}, RateCase{0, 0, nullptr},
+                      RateCase{1, 0, nullptr}, RateCase{4294967295u, 1, nullptr},
+                      RateCase{4294967295u, 4294967295u, nullptr}, RateCase{1, 4294967295u, nullptr}),
     [](const auto& p) { return std::to_string(p.param.num) + "_" + std::to_string(p.param.den); });
 
 }  // namespace

@@ -1,7 +1,7 @@
 // Frame index to timecode: the table of known texts through the plug-in,
 // then properties over whole days of labels.
-#include <ostream>
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <climits>
 #include <cstdio>
@@ -22,15 +22,17 @@ struct TextCase {
   const char* text;
 };
 
-void PrintTo(const TextCase& c, std::ostream* os) { *os << c.num << "/" << c.den << " offset " << c.offset << " n " << c.n; }
+void PrintTo(const TextCase& c, std::ostream* os) {
+  *os << c.num << "/" << c.den << " offset " << c.offset << " n " << c.n;
+}
 
 class TimecodeTextTest : public testing::PluginHost, public ::testing::WithParamInterface<TextCase> {};
 
 // The text as burned: only its first eight characters are drawn.
 TEST_P(TimecodeTextTest, ShowsTheExpectedLabel) {
   const TextCase& c = GetParam();
-  const PClip src = Source({.width = 92, .height = 14, .pixel_type = testing::kYuy2, .fps_numerator = c.num,
-                            .fps_denominator = c.den});
+  const PClip src = Source(
+      {.width = 92, .height = 14, .pixel_type = testing::kYuy2, .fps_numerator = c.num, .fps_denominator = c.den});
   const PVideoFrame out = env.FetchFrame(Apply("FrameTC", {{"", src}, {"offset", c.offset}}), c.n);
   EXPECT_EQ(host::ReadTimecode(*out.get(), testing::kYuy2, 0, 0), std::string(c.text).substr(0, 8));
 
@@ -47,30 +49,32 @@ constexpr unsigned kNtsc = 30000, kFilm = 24000, kNtscDen = 1001;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, TimecodeTextTest,
-    ::testing::Values(
-        TextCase{kNtsc, kNtscDen, 0, 0, "00000000"}, TextCase{kNtsc, kNtscDen, 0, 29, "00000029"},
-        TextCase{kNtsc, kNtscDen, 0, 30, "00000100"}, TextCase{kNtsc, kNtscDen, 0, 1799, "00005929"},
-        TextCase{kNtsc, kNtscDen, 0, 1800, "00010002"}, TextCase{kNtsc, kNtscDen, 0, 17981, "00095929"},
-        TextCase{kNtsc, kNtscDen, 0, 17982, "00100000"}, TextCase{kNtsc, kNtscDen, 0, 17983, "00100001"},
-        TextCase{kNtsc, kNtscDen, 0, 19781, "00105929"}, TextCase{kNtsc, kNtscDen, 0, 19782, "00110002"},
-        TextCase{kNtsc, kNtscDen, 0, 107891, "00595929"}, TextCase{kNtsc, kNtscDen, 0, 107892, "01000000"},
-        TextCase{kNtsc, kNtscDen, 0, 2589408, "24000000"}, TextCase{kNtsc, kNtscDen, 1800, 0, "00010002"},
-        TextCase{30, 1, 0, 1800, "00010000"}, TextCase{30, 1, 0, 10799999, "99595929"},
-        TextCase{30, 1, 0, 10800000, "100000000"}, TextCase{25, 1, 0, 24, "00000024"},
-        TextCase{25, 1, 0, 25, "00000100"}, TextCase{25, 1, 0, 89999, "00595924"},
-        TextCase{25, 1, 0, 90000, "01000000"}, TextCase{24, 1, 0, 1439, "00005923"},
-        TextCase{24, 1, 0, 1440, "00010000"}, TextCase{kFilm, kNtscDen, 0, 1000, "00004116"},
-        TextCase{kFilm, kNtscDen, 0, 1001, "00004119"}, TextCase{kFilm, kNtscDen, 0, 3002, "00020504"},
-        TextCase{kFilm, kNtscDen, 0, 3003, "00020507"}, TextCase{kFilm, kNtscDen, 0, 86313, "00595923"},
-        TextCase{kFilm, kNtscDen, 0, 86314, "01000000"}, TextCase{kFilm, kNtscDen, 1000, 0, "00004116"},
-        TextCase{kFilm, kNtscDen, 1000, 1, "00004117"}, TextCase{kFilm, kNtscDen, 1000, 1001, "00012311"},
-        TextCase{kNtsc, kNtscDen, -1, 0, "000000-1"}, TextCase{30, 1, -30, 0, "0000-100"},
-        TextCase{25, 1, -10, 5, "000000-5"}, TextCase{0, 1, 0, 123456, "00000000"},
-        TextCase{0, 1, -5, 0, "00000000"}),
+    ::testing::Values(TextCase{kNtsc, kNtscDen, 0, 0, "00000000"}, TextCase{kNtsc, kNtscDen, 0, 29, "00000029"},
+                      TextCase{kNtsc, kNtscDen, 0, 30, "00000100"}, TextCase{kNtsc, kNtscDen, 0, 1799, "00005929"},
+                      TextCase{kNtsc, kNtscDen, 0, 1800, "00010002"}, TextCase{kNtsc, kNtscDen, 0, 17981, "00095929"},
+                      TextCase{kNtsc, kNtscDen, 0, 17982, "00100000"}, TextCase{kNtsc, kNtscDen, 0, 17983, "00100001"},
+                      TextCase{kNtsc, kNtscDen, 0, 19781, "00105929"}, TextCase{kNtsc, kNtscDen, 0, 19782, "00110002"},
+                      TextCase{kNtsc, kNtscDen, 0, 107891, "00595929"},
+                      TextCase{kNtsc, kNtscDen, 0, 107892, "01000000"},
+                      TextCase{kNtsc, kNtscDen, 0, 2589408, "24000000"}, TextCase{kNtsc, kNtscDen, 1800, 0, "00010002"},
+                      TextCase{30, 1, 0, 1800, "00010000"}, TextCase{30, 1, 0, 10799999, "99595929"},
+                      TextCase{30, 1, 0, 10800000, "100000000"}, TextCase{25, 1, 0, 24, "00000024"},
+                      TextCase{25, 1, 0, 25, "00000100"}, TextCase{25, 1, 0, 89999, "00595924"},
+                      TextCase{25, 1, 0, 90000, "01000000"}, TextCase{24, 1, 0, 1439, "00005923"},
+                      TextCase{24, 1, 0, 1440, "00010000"}, TextCase{kFilm, kNtscDen, 0, 1000, "00004116"},
+                      TextCase{kFilm, kNtscDen, 0, 1001, "00004119"}, TextCase{kFilm, kNtscDen, 0, 3002, "00020504"},
+                      TextCase{kFilm, kNtscDen, 0, 3003, "00020507"}, TextCase{kFilm, kNtscDen, 0, 86313, "00595923"},
+                      TextCase{kFilm, kNtscDen, 0, 86314, "01000000"}, TextCase{kFilm, kNtscDen, 1000, 0, "00004116"},
+                      TextCase{kFilm, kNtscDen, 1000, 1, "00004117"}, TextCase{kFilm, kNtscDen, 1000, 1001, "00012311"},
+                      TextCase{kNtsc, kNtscDen, -1, 0, "000000-1"}, TextCase{30, 1, -30, 0, "0000-100"},
+                      TextCase{25, 1, -10, 5, "000000-5"}, TextCase{0, 1, 0, 123456, "00000000"},
+                      TextCase{0, 1, -5, 0, "00000000"}),
     [](const auto& p) {
-      const auto sign = [](int v) { return (v < 0 ? "m" : "") + std::to_string(v < 0 ? -static_cast<long long>(v) : v); };
-      return "fps" + std::to_string(p.param.num) + "_" + std::to_string(p.param.den) + "_offset" + sign(p.param.offset) +
-             "_n" + sign(p.param.n);
+      const auto sign = [](int v) {
+        return (v < 0 ? "m" : "") + std::to_string(v < 0 ? -static_cast<long long>(v) : v);
+      };
+      return "fps" + std::to_string(p.param.num) + "_" + std::to_string(p.param.den) + "_offset" +
+             sign(p.param.offset) + "_n" + sign(p.param.n);
     });
 
 struct Label {

@@ -1,8 +1,8 @@
 // The tallyburn tool as a user runs it: outputs, and every way bad input or
 // a bad command line ends (one line on standard error, the exit status).
-#include <ostream>
 #include <gtest/gtest.h>
 #include <png.h>
+#include <ostream>
 
 #include <cstdio>
 
@@ -171,28 +171,60 @@ INSTANTIATE_TEST_SUITE_P(
                  "script column 1: Y4MSource: standard input: colour space 'C444' is not supported (only 8-bit 4:2:0 "
                  "and 4:2:2)",
                  0},
-        BadInput{"missing_file", "", {"Y4MSource(\"nope.y4m\")", "-o", "-"}, 1,
-                 "script column 1: Y4MSource: nope.y4m: cannot open: No such file or directory", 0},
-        BadInput{"filter_error", kGood, {"Y4MSource(\"-\").FrameTC(y=19)", "-o", "-"}, 1,
-                 "script column 16: FrameTC: y value is invalid", 0},
-        BadInput{"rgb_to_y4m", "", {"ColorBars(pixel_type=\"RGB32\")", "-o", "-"}, 1,
-                 "-: an RGB clip cannot be written as YUV4MPEG2: use --raw, or a .png output", 0},
-        BadInput{"past_the_stream", kGood, {"Y4MSource(\"-\")", "--frame", "5", "-o", "x.png"}, 1,
-                 "frame 5 is past the end of the stream", 0},
+        BadInput{"missing_file",
+                 "",
+                 {"Y4MSource(\"nope.y4m\")", "-o", "-"},
+                 1,
+                 "script column 1: Y4MSource: nope.y4m: cannot open: No such file or directory",
+                 0},
+        BadInput{"filter_error",
+                 kGood,
+                 {"Y4MSource(\"-\").FrameTC(y=19)", "-o", "-"},
+                 1,
+                 "script column 16: FrameTC: y value is invalid",
+                 0},
+        BadInput{"rgb_to_y4m",
+                 "",
+                 {"ColorBars(pixel_type=\"RGB32\")", "-o", "-"},
+                 1,
+                 "-: an RGB clip cannot be written as YUV4MPEG2: use --raw, or a .png output",
+                 0},
+        BadInput{"past_the_stream",
+                 kGood,
+                 {"Y4MSource(\"-\")", "--frame", "5", "-o", "x.png"},
+                 1,
+                 "frame 5 is past the end of the stream",
+                 0},
         BadInput{"unknown_option", "", {"--fast"}, 2, "unknown option --fast (see --help)", 0},
         BadInput{"bad_range", "", {"--frames", "9-2", "-o", "-"}, 2, "--frames 9-2: the range is backwards", 0},
         BadInput{"bad_frame", "", {"--frame", "x", "-o", "-"}, 2, "--frame: \"x\" is not a frame number", 0},
         BadInput{"two_scripts", "", {"A()", "B()"}, 2, "one SCRIPT only; quote it as one argument", 0},
-        BadInput{"unknown_format", "", {"-o", "x.mp4"}, 2,
-                 "x.mp4: cannot tell the output format: name it .y4m, .png or -, or give --raw", 0},
-        BadInput{"png_needs_a_frame", "", {"-o", "x.png"}, 2,
-                 "x.png: one PNG holds one frame: give --frame N, or a %d pattern in the name", 0},
-        BadInput{"bad_pattern", "", {"-o", "x%s.png"}, 1,
-                 "x%s.png: a frame pattern takes %d or %0Nd (N from 1 to 9); write %% for a per cent sign", 0},
-        BadInput{"bad_plugin", "", {"--plugin", "/nonexistent.so", "-o", "-"}, 1,
-                 "LoadPlugin: cannot load \"/nonexistent.so\": /nonexistent.so: cannot open shared object file: No such "
-                 "file or directory",
-                 0}),
+        BadInput{"unknown_format",
+                 "",
+                 {"-o", "x.mp4"},
+                 2,
+                 "x.mp4: cannot tell the output format: name it .y4m, .png or -, or give --raw",
+                 0},
+        BadInput{"png_needs_a_frame",
+                 "",
+                 {"-o", "x.png"},
+                 2,
+                 "x.png: one PNG holds one frame: give --frame N, or a %d pattern in the name",
+                 0},
+        BadInput{"bad_pattern",
+                 "",
+                 {"-o", "x%s.png"},
+                 1,
+                 "x%s.png: a frame pattern takes %d or %0Nd (N from 1 to 9); write %% for a per cent sign",
+                 0},
+        BadInput{
+            "bad_plugin",
+            "",
+            {"--plugin", "/nonexistent.so", "-o", "-"},
+            1,
+            "LoadPlugin: cannot load \"/nonexistent.so\": /nonexistent.so: cannot open shared object file: No such "
+            "file or directory",
+            0}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST_F(CliTest, AClosedOutputPipeIsAnError) {

@@ -1,7 +1,7 @@
 // The pipeline users run: ffmpeg decodes to YUV4MPEG2, the tool burns the
 // timecode, ffmpeg encodes. Needs Debian's ffmpeg; skips without it.
-#include <ostream>
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include <cstdlib>
 
@@ -30,11 +30,13 @@ TEST_P(PipelineTest, FfmpegToToolToFfmpeg) {
   const std::string fmt = GetParam().pix_fmt;
   // Make a small input file, then run exactly the documented pipeline on it.
   ASSERT_EQ(Shell(dir, "ffmpeg -v error -f lavfi -i testsrc=size=320x240:rate=30000/1001 -frames:v 60 -pix_fmt " + fmt +
-                           " -c:v ffv1 in.mkv").status,
+                           " -c:v ffv1 in.mkv")
+                .status,
             0);
-  const RunResult r = Shell(dir, "ffmpeg -v error -i in.mkv -f yuv4mpegpipe - | { " + tool +
-                                     " 'Y4MSource(\"-\").FrameTC()' -o -; echo $? > tool.status; } | ffmpeg -v error -y "
-                                     "-f yuv4mpegpipe -i - -c:v ffv1 out.mkv");
+  const RunResult r =
+      Shell(dir, "ffmpeg -v error -i in.mkv -f yuv4mpegpipe - | { " + tool +
+                     " 'Y4MSource(\"-\").FrameTC()' -o -; echo $? > tool.status; } | ffmpeg -v error -y "
+                     "-f yuv4mpegpipe -i - -c:v ffv1 out.mkv");
   ASSERT_EQ(r.status, 0) << r.err;
   ASSERT_EQ(ReadFile(dir.Path("tool.status")), "0\n") << r.err;
   // Decode what ffmpeg stored and read the burned labels back.
@@ -54,7 +56,8 @@ TEST_P(PipelineTest, FfmpegToToolToFfmpeg) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Chroma, PipelineTest,
-                         ::testing::Values(PipeCase{"yuv420p", VideoInfo::CS_YV12}, PipeCase{"yuv422p", VideoInfo::CS_YUY2}),
+                         ::testing::Values(PipeCase{"yuv420p", VideoInfo::CS_YV12},
+                                           PipeCase{"yuv422p", VideoInfo::CS_YUY2}),
                          [](const auto& p) { return std::string(p.param.pix_fmt); });
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The tool's script language: syntax errors with their columns, and
 // evaluation through the registered functions.
-#include <ostream>
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include "tests/support/plugin_host.h"
 #include "tests/tool/tool_support.h"
@@ -39,7 +39,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SyntaxCase{"ColorBars(@)", "script column 11: unexpected character '@'"},
                       SyntaxCase{"ColorBars(99999999999)", "script column 11: number '99999999999' is out of range"},
                       SyntaxCase{"ColorBars(-x)", "script column 11: '-' must be followed by a number"},
-                      SyntaxCase{"ColorBars() ColorBars()", "script column 13: expected the end of the statement, found 'ColorBars'"},
+                      SyntaxCase{"ColorBars() ColorBars()",
+                                 "script column 13: expected the end of the statement, found 'ColorBars'"},
                       SyntaxCase{"A\n  B(", "script column 5: expected a value, found the end"},
                       SyntaxCase{"F($)", "script column 3: '$' must be followed by hexadecimal digits"}));
 
@@ -100,8 +101,10 @@ TEST_F(ScriptEvalTest, ErrorsCarryTheColumnAndTheFunctionsMessageVerbatim) {
             "script column 13: FrameTC: Orientation value must be 0 (right), 1 (left) or 2 (center)");
   EXPECT_EQ(Error("ColorBars().Nope()"), "script column 13: there is no function named \"Nope\"");
   EXPECT_EQ(Error("ColorBars(pixel_type=\"NV12\")"),
-            "script column 1: ColorBars: unknown pixel_type \"NV12\" (RGB24, RGB32, YUY2, YV12, I420, or bgr24, bgra, yuyv422, yuv420p)");
-  EXPECT_EQ(Error("ColorBars(641, pixel_type=\"YV12\")"), "script column 1: ColorBars: width 641 must be even for this pixel_type");
+            "script column 1: ColorBars: unknown pixel_type \"NV12\" (RGB24, RGB32, YUY2, YV12, I420, or bgr24, bgra, "
+            "yuyv422, yuv420p)");
+  EXPECT_EQ(Error("ColorBars(641, pixel_type=\"YV12\")"),
+            "script column 1: ColorBars: width 641 must be even for this pixel_type");
   EXPECT_EQ(Error("ColorBars(0, 10)"), "script column 1: ColorBars: size 0x10 is outside 1 to 16384 per side");
   EXPECT_EQ(Error("ColorBars(fps_denominator=0)"), "script column 1: ColorBars: fps_denominator must be 1 or more");
   EXPECT_EQ(Error("ColorBars(offset=3)"), "script column 1: ColorBars: no argument named \"offset\"");
@@ -122,7 +125,8 @@ TEST_F(ScriptEvalTest, SourcesGiveFramesTheFiltersDrawInPlace) {
 }
 
 TEST_F(ScriptEvalTest, LastStatementGivesTheClip) {
-  const AVSValue v = EvaluateScript(env, std::string("LoadPlugin(\"") + TALLYBURN_PLUGIN_PATH + "\"); BlankClip(length=3)\n");
+  const AVSValue v =
+      EvaluateScript(env, std::string("LoadPlugin(\"") + TALLYBURN_PLUGIN_PATH + "\"); BlankClip(length=3)\n");
   ASSERT_TRUE(v.IsClip());
   EXPECT_EQ(v.AsClip()->GetVideoInfo().num_frames, 3);
 }

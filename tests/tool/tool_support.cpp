@@ -46,7 +46,8 @@ void WriteFile(const std::string& path, const std::string& bytes) {
 RunResult Shell(const TempDir& dir, const std::string& command, const std::string& stdin_path) {
   const std::string out = dir.Path(".stdout"), err = dir.Path(".stderr");
   const std::string line = "cd " + Quote(dir.path()) + " && { " + command + " ; } < " +
-                           Quote(stdin_path.empty() ? "/dev/null" : stdin_path) + " > " + Quote(out) + " 2> " + Quote(err);
+                           Quote(stdin_path.empty() ? "/dev/null" : stdin_path) + " > " + Quote(out) + " 2> " +
+                           Quote(err);
   const int raw = std::system(line.c_str());
   RunResult r{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1, ReadFile(out), ReadFile(err)};
   return r;

@@ -1,6 +1,6 @@
 // The YUV4MPEG2 reader and writer.
-#include <ostream>
 #include <gtest/gtest.h>
+#include <ostream>
 
 #include "tests/support/plugin_host.h"
 #include "tests/tool/tool_support.h"
@@ -36,8 +36,7 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"YUV4MPEG2 W64 H32 F25:1\n", ""},
         HeaderCase{"YUV4MPEG2 W64 H32 F30000:1001 It A1:1 C420mpeg2 XYSCSS=420MPEG2 XCOLORRANGE=LIMITED\n", ""},
         HeaderCase{"YUV4MPEG2 W64 H31 F25:1 C422\n", ""},  // 4:2:2 may have an odd height
-        HeaderCase{"YUV4MPEG2 W64 H32 F0:0\n", ""},
-        HeaderCase{"", "in.y4m: empty input: no YUV4MPEG2 header"},
+        HeaderCase{"YUV4MPEG2 W64 H32 F0:0\n", ""}, HeaderCase{"", "in.y4m: empty input: no YUV4MPEG2 header"},
         HeaderCase{"YUV4MPEG2 W64 H32 F25:1", "in.y4m: header has no end of line"},
         HeaderCase{"RIFF....\n", "in.y4m: not a YUV4MPEG2 stream"},
         HeaderCase{"YUV4MPEG2X W64\n", "in.y4m: not a YUV4MPEG2 stream"},
@@ -47,7 +46,8 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"YUV4MPEG2 W0 H32 F25:1\n", "in.y4m: width 'W0' must be between 1 and 16384"},
         HeaderCase{"YUV4MPEG2 W-64 H32 F25:1\n", "in.y4m: width 'W-64' must be between 1 and 16384"},
         HeaderCase{"YUV4MPEG2 W64 H16385 F25:1\n", "in.y4m: height 'H16385' must be between 1 and 16384"},
-        HeaderCase{"YUV4MPEG2 W99999999999999999999 H2 F25:1\n", "in.y4m: width 'W99999999999999999999' must be between 1 and 16384"},
+        HeaderCase{"YUV4MPEG2 W99999999999999999999 H2 F25:1\n",
+                   "in.y4m: width 'W99999999999999999999' must be between 1 and 16384"},
         HeaderCase{"YUV4MPEG2 W 64 H32 F25:1\n", "in.y4m: width 'W' must be between 1 and 16384"},
         HeaderCase{"YUV4MPEG2 W63 H32 F25:1\n", "in.y4m: odd size 63x32 for 4:2:0 chroma"},
         HeaderCase{"YUV4MPEG2 W64 H31 F25:1\n", "in.y4m: odd size 64x31 for 4:2:0 chroma"},
@@ -97,7 +97,8 @@ TEST_P(Y4mRoundTripTest, WriterGivesBackWhatTheReaderRead) {
     for (const auto& f : frames) w.WriteFrame(*f.get());
     out->Flush();
   }
-  const std::string expect_header = std::string("YUV4MPEG2 W16 H6 F25:1 It A1:1 C") + (yuv422 ? "422" : "420jpeg") + "\n";
+  const std::string expect_header =
+      std::string("YUV4MPEG2 W16 H6 F25:1 It A1:1 C") + (yuv422 ? "422" : "420jpeg") + "\n";
   const std::string got = testing::ReadFile(dir.Path("o.y4m"));
   EXPECT_EQ(got.substr(0, expect_header.size()), expect_header);
   EXPECT_EQ(got.substr(expect_header.size()), in.substr(in.find('\n') + 1));
@@ -106,7 +107,8 @@ TEST_P(Y4mRoundTripTest, WriterGivesBackWhatTheReaderRead) {
 INSTANTIATE_TEST_SUITE_P(Chroma, Y4mRoundTripTest, ::testing::Values(false, true));
 
 TEST(Y4mFrameTest, DamagedFrameHeadersAreReported) {
-  const std::vector<std::string> damaged = {"FRAMX\n", "FRAME", "FRAME+\n", "FRA", "FRAME " + std::string(2000, 'x') + "\n"};
+  const std::vector<std::string> damaged = {"FRAMX\n", "FRAME", "FRAME+\n", "FRA",
+                                            "FRAME " + std::string(2000, 'x') + "\n"};
   for (const std::string& bad : damaged) {
     auto in = InputStream::FromMemory(std::vector<uint8_t>(bad.begin(), bad.end()), "s");
     try {
