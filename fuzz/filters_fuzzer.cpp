@@ -58,26 +58,26 @@ const std::set<std::string> kMessages = {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bytes in(data, size);
-  host::SourceSpec spec;
-  spec.pixel_type = kPixelTypes[in.Byte() % std::size(kPixelTypes)];
-  spec.width = in.Around(400);
-  spec.height = in.Around(300);
+  host::SourceParams params;
+  params.pixel_type = kPixelTypes[in.Byte() % std::size(kPixelTypes)];
+  params.width = in.Around(400);
+  params.height = in.Around(300);
   const uint8_t rate = in.Byte();
   if (rate < 16 * std::size(kRates)) {
-    spec.fps_numerator = kRates[rate % std::size(kRates)][0];
-    spec.fps_denominator = kRates[rate % std::size(kRates)][1];
+    params.fps_numerator = kRates[rate % std::size(kRates)][0];
+    params.fps_denominator = kRates[rate % std::size(kRates)][1];
   } else {
-    spec.fps_numerator = in.U32();
-    spec.fps_denominator = in.U32();
+    params.fps_numerator = in.U32();
+    params.fps_denominator = in.U32();
   }
-  spec.num_frames = in.Int();
-  spec.audio_rate = 0;
+  params.num_frames = in.Int();
+  params.audio_rate = 0;
   const bool timecode = in.Byte() & 1;
   const int offset = in.Int(), left = in.Int(), orientation = in.Around(6), y = in.Around(320), n = in.Int();
 
   host::Environment env(host::FrameLayout{.tight = true});
   env.LoadPlugin(TALLYBURN_PLUGIN_PATH);
-  const PClip source = new host::SyntheticClip(env, spec);
+  const PClip source = new host::SyntheticClip(env, params);
   PClip filter;
   try {
     if (timecode)
@@ -92,7 +92,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     return 0;
   }
   // Accepted sizes are at least 10x14, so the frame can be allocated.
-  if (spec.width > 4096 || spec.height > 4096) return 0;
+  if (params.width > 4096 || params.height > 4096) return 0;
   try {
     env.FetchFrame(filter, n);
   } catch (const host::GuardError& e) {

@@ -17,20 +17,20 @@ uint8_t SourceByte(int n, int plane, int line, int column) noexcept {
 
 uint8_t AudioByte(int64 index) noexcept { return static_cast<uint8_t>(index * 7 + (index >> 8)); }
 
-SyntheticClip::SyntheticClip(Environment& env, const SourceSpec& spec) : env_(env), shared_(spec.shared_frames) {
-  vi_.width = spec.width;
-  vi_.height = spec.height;
-  vi_.fps_numerator = spec.fps_numerator;
-  vi_.fps_denominator = spec.fps_denominator;
-  vi_.num_frames = spec.num_frames;
-  vi_.pixel_type = spec.pixel_type;
-  vi_.audio_samples_per_second = spec.audio_rate;
+SyntheticClip::SyntheticClip(Environment& env, const SourceParams& params) : env_(env), shared_(params.shared_frames) {
+  vi_.width = params.width;
+  vi_.height = params.height;
+  vi_.fps_numerator = params.fps_numerator;
+  vi_.fps_denominator = params.fps_denominator;
+  vi_.num_frames = params.num_frames;
+  vi_.pixel_type = params.pixel_type;
+  vi_.audio_samples_per_second = params.audio_rate;
   vi_.sample_type = VideoInfo::SAMPLE_INT16;
-  vi_.nchannels = spec.channels;
+  vi_.nchannels = params.channels;
   vi_.num_audio_samples =
-      spec.fps_numerator == 0 || spec.audio_rate == 0
+      params.fps_numerator == 0 || params.audio_rate == 0
           ? 0
-          : static_cast<int64>(spec.num_frames) * spec.audio_rate * spec.fps_denominator / spec.fps_numerator;
+          : static_cast<int64>(params.num_frames) * params.audio_rate * params.fps_denominator / params.fps_numerator;
   ++live_;
 }
 

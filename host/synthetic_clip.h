@@ -10,7 +10,7 @@
 
 namespace tallyburn::host {
 
-struct SourceSpec {
+struct SourceParams {
   int width = 640;
   int height = 480;
   int pixel_type = VideoInfo::CS_YV12;
@@ -33,7 +33,7 @@ uint8_t AudioByte(int64 index) noexcept;
 
 class SyntheticClip final : public IClip {
  public:
-  SyntheticClip(Environment& env, const SourceSpec& spec);
+  SyntheticClip(Environment& env, const SourceParams& params);
   ~SyntheticClip() override;
 
   // Instances alive now, for leak checks.

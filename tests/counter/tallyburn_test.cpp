@@ -87,18 +87,18 @@ TEST_P(TallyburnDigitsTest, DigitCountSetsTheSmallestAcceptedSize) {
   const int width = 10 * d.digits + 2;
   for (const int pixel_type : kAllFormats) {
     SCOPED_TRACE(FormatName(pixel_type));
-    const auto spec = [&](int w, int h) {
-      return SourceSpec{.width = w, .height = h, .pixel_type = pixel_type, .num_frames = d.num_frames};
+    const auto params = [&](int w, int h) {
+      return SourceParams{.width = w, .height = h, .pixel_type = pixel_type, .num_frames = d.num_frames};
     };
-    const PClip src = Source(spec(width, 14));
+    const PClip src = Source(params(width, 14));
     const PClip f = Number(src, d.offset);
     const PVideoFrame out = env.FetchFrame(f, 0);
     EXPECT_EQ(host::ReadNumber(*out.get(), pixel_type, d.digits, false), d.frame0);
     ExpectChangedOnlyIn(env, out, env.FetchFrame(src, 0), Box(pixel_type, width, 14, d.digits, false));
 
-    EXPECT_EQ(ErrorOf("Tallyburn", {{"", Source(spec(width - 1, 14))}, {"", d.offset}}),
+    EXPECT_EQ(ErrorOf("Tallyburn", {{"", Source(params(width - 1, 14))}, {"", d.offset}}),
               "Tallyburn: video is too small");
-    EXPECT_EQ(ErrorOf("Tallyburn", {{"", Source(spec(width, 13))}, {"", d.offset}}), "Tallyburn: video is too small");
+    EXPECT_EQ(ErrorOf("Tallyburn", {{"", Source(params(width, 13))}, {"", d.offset}}), "Tallyburn: video is too small");
   }
 }
 

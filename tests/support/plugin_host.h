@@ -14,7 +14,7 @@ namespace tallyburn::testing {
 
 using host::Argument;
 using host::Environment;
-using host::SourceSpec;
+using host::SourceParams;
 
 inline constexpr int kRgb24 = VideoInfo::CS_BGR24;
 inline constexpr int kRgb32 = VideoInfo::CS_BGR32;
@@ -28,7 +28,7 @@ class PluginHost : public ::testing::Test {
  protected:
   PluginHost() { env.LoadPlugin(TALLYBURN_PLUGIN_PATH); }
 
-  PClip Source(const SourceSpec& spec) { return new host::SyntheticClip(env, spec); }
+  PClip Source(const SourceParams& params) { return new host::SyntheticClip(env, params); }
   PClip Apply(const std::string& function, const std::vector<Argument>& args) {
     return env.Call(function, args).AsClip();
   }
