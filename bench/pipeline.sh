@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Streams 1080p 4:2:0 YUV4MPEG2 through three pipelines in one run and
-# prints the best of several runs of each:
+# prints the best of several rounds of each:
 #   copy   cat | cat                                  (the pipe alone)
 #   pass   cat | tallyburn 'Y4MSource("-")' | cat     (the tool, no filters)
 #   burn   cat | tallyburn 'Y4MSource("-").FrameTC().Tallyburn()' | cat
@@ -18,29 +18,32 @@ in="$dir/in.y4m"
 "$tool" --no-progress "ColorBars(1920, 1080, \"YV12\", length=$frames)" -o "$in"
 cat "$in" > /dev/null  # into the page cache
 
-best() {  # best wall time in seconds of `runs` runs of the pipeline in $1
-  local best=""
-  for ((i = 0; i < runs; i++)); do
-    local t0 t1
-    t0=$(date +%s%N)
-    bash -c "$1"
-    t1=$(date +%s%N)
-    local t=$(( t1 - t0 ))
-    [[ -z "$best" || $t -lt $best ]] && best=$t
-  done
-  echo "$best"
+elapsed() {  # wall nanoseconds of the pipeline in $1
+  local t0 t1
+  t0=$(date +%s%N)
+  bash -c "$1"
+  t1=$(date +%s%N)
+  echo $((t1 - t0))
 }
 
-copy=$(best "cat '$in' | cat > /dev/null")
-pass=$(best "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\")' -o - | cat > /dev/null")
-burn=$(best "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\").FrameTC().Tallyburn()' -o - | cat > /dev/null")
+# The three run in turn, `runs` rounds, so that a busy moment of the machine
+# falls on all of them alike; each keeps its best time.
+copy="" pass="" burn=""
+for ((i = 0; i < runs; i++)); do
+  t=$(elapsed "cat '$in' | cat > /dev/null")
+  [[ -z "$copy" || $t -lt $copy ]] && copy=$t
+  t=$(elapsed "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\")' -o - | cat > /dev/null")
+  [[ -z "$pass" || $t -lt $pass ]] && pass=$t
+  t=$(elapsed "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\").FrameTC().Tallyburn()' -o - | cat > /dev/null")
+  [[ -z "$burn" || $t -lt $burn ]] && burn=$t
+done
 
 mb=$(( $(stat -c %s "$in") / 1000000 ))
 report() {  # name nanoseconds
   awk -v n="$1" -v t="$2" -v f="$frames" -v mb="$mb" \
     'BEGIN { printf "%-6s %8.1f ms %8.1f fps %8.0f MB/s\n", n, t / 1e6, f / (t / 1e9), mb / (t / 1e9) }'
 }
-echo "$frames frames of 1920x1080 4:2:0 ($mb MB), best of $runs runs:"
+echo "$frames frames of 1920x1080 4:2:0 ($mb MB), best of $runs rounds:"
 report copy "$copy"
 report pass "$pass"
 report burn "$burn"
