@@ -31,24 +31,13 @@ Tallyburn::Tallyburn(const PClip& source, int frame_offset, int align_left, IScr
 }
 
 void Tallyburn::DrawDigit(uint8* dst, int cell_offset, uint8_t digit, int pitch) const noexcept {
-  // A character with no glyph (the minus sign) gets one of our own.
   uint8_t sign[kGlyphBytes];
-  if (digit >= kGlyphCount) FillSignGlyph(static_cast<char>(digit + '0'), sign);
-  const uint8_t* const glyph = digit < kGlyphCount ? &glyphs[digit * kGlyphBytes] : sign;
-
-  // Glyph row 0 is the cell's bottom line: buffer line 0 in RGB, line
+  const uint8_t* const glyph = GlyphOrSign(glyphs, digit, sign);
+  // The cells stand on the picture's bottom line: buffer line 0 in RGB,
   // vi.height - 1 in the top-down formats. Glyph bytes are the luma too.
-  constexpr LumaLevels kLuma{0, 255};
-  constexpr int kBlank = kCellWidth - kGlyphWidth;
-  const ptrdiff_t step = pitch;
-  uint8* const top_down_bottom = dst + static_cast<ptrdiff_t>(vi.height - 1) * step + cell_offset;
-  switch (DrawnLayout(vi.pixel_type)) {
-    case PixelLayout::kRgb24: return PaintCell<PixelLayout::kRgb24>(dst + cell_offset, step, glyph, kBlank, kLuma);
-    case PixelLayout::kRgb32: return PaintCell<PixelLayout::kRgb32>(dst + cell_offset, step, glyph, kBlank, kLuma);
-    case PixelLayout::kYuy2: return PaintCell<PixelLayout::kYuy2>(top_down_bottom, -step, glyph, kBlank, kLuma);
-    case PixelLayout::kYv12: return PaintCell<PixelLayout::kYv12>(top_down_bottom, -step, glyph, kBlank, kLuma);
-    case PixelLayout::kUndrawn: return;
-  }
+  const PixelLayout layout = DrawnLayout(vi.pixel_type);
+  const int bottom_line = IsBottomUp(layout) ? 0 : vi.height - 1;
+  PaintCellAt(layout, dst, pitch, bottom_line, cell_offset, glyph, kCellWidth - kGlyphWidth, LumaLevels{0, 255});
 }
 
 PVideoFrame __stdcall Tallyburn::GetFrame(int n, IScriptEnvironment* env) {

@@ -17,13 +17,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Big pictures are valid but slow the search: the size checks are what
     // matter for them, and they have run.
     if (static_cast<size_t>(h.width) * h.height > (1u << 16)) return 0;
-    VideoInfo vi{};
-    vi.width = h.width;
-    vi.height = h.height;
-    vi.pixel_type = h.pixel_type;
-    vi.fps_numerator = h.fps_numerator;
-    vi.fps_denominator = h.fps_denominator;
-    vi.image_type = h.image_type;
+    const VideoInfo vi = tool::Y4mVideoInfo(h);
     host::Environment env(host::FrameLayout{.tight = true});
     std::vector<uint8_t> scratch(tool::Y4mFrameBytes(h));
     auto out = tool::OutputStream::Open("/dev/null");

@@ -40,4 +40,13 @@ constexpr void FillSignGlyph(char sign, uint8_t (&glyph)[kGlyphBytes]) noexcept 
     for (int c = 0; c < kGlyphWidth; ++c) glyph[r * kGlyphWidth + c] = SignPixel(sign, r, c);
 }
 
+// The glyph a cell shows for `digit` (a text character's code minus '0'):
+// the font copy's own for 0 to 9; otherwise `sign`, filled for that
+// character. Nothing outside `font` is read.
+inline const uint8_t* GlyphOrSign(const uint8_t* font, uint8_t digit, uint8_t (&sign)[kGlyphBytes]) noexcept {
+  if (digit < kGlyphCount) return font + digit * kGlyphBytes;
+  FillSignGlyph(static_cast<char>(digit + '0'), sign);
+  return sign;
+}
+
 }  // namespace tallyburn

@@ -51,25 +51,15 @@ void FrameTC::FormatTimecode(int n, char (&timecode_text)[kTextSize]) const noex
 
 void FrameTC::DrawDigit(int cell_offset, int row, int blank_columns, uint8* dst, uint8_t digit,
                         int pitch) const noexcept {
-  // A character with no glyph (the minus sign) gets one of our own.
   uint8_t sign[kGlyphBytes];
-  if (digit >= kGlyphCount) FillSignGlyph(static_cast<char>(digit + '0'), sign);
-  const uint8_t* const glyph = digit < kGlyphCount ? &glyphs[digit * kGlyphBytes] : sign;
-
+  const uint8_t* const glyph = GlyphOrSign(glyphs, digit, sign);
   // RGB: `row` is the buffer line of the cell's bottom line. Top-down
-  // formats: `row` is -y, the cell's top line is vi.height - 14 + row, so
+  // formats: `row` is -y and the cell's top line is vi.height - 14 + row, so
   // its bottom line is vi.height - 1 + row.
-  constexpr LumaLevels kLuma{kLumaBackground, kLumaInk - kLumaBackground};
-  const ptrdiff_t step = pitch;
-  uint8* const rgb_bottom = dst + row * step + cell_offset;
-  uint8* const top_down_bottom = dst + static_cast<ptrdiff_t>(vi.height - 1 + row) * step + cell_offset;
-  switch (DrawnLayout(vi.pixel_type)) {
-    case PixelLayout::kRgb24: return PaintCell<PixelLayout::kRgb24>(rgb_bottom, step, glyph, blank_columns, kLuma);
-    case PixelLayout::kRgb32: return PaintCell<PixelLayout::kRgb32>(rgb_bottom, step, glyph, blank_columns, kLuma);
-    case PixelLayout::kYuy2: return PaintCell<PixelLayout::kYuy2>(top_down_bottom, -step, glyph, blank_columns, kLuma);
-    case PixelLayout::kYv12: return PaintCell<PixelLayout::kYv12>(top_down_bottom, -step, glyph, blank_columns, kLuma);
-    case PixelLayout::kUndrawn: return;
-  }
+  const PixelLayout layout = DrawnLayout(vi.pixel_type);
+  const int bottom_line = IsBottomUp(layout) ? row : vi.height - 1 + row;
+  PaintCellAt(layout, dst, pitch, bottom_line, cell_offset, glyph, blank_columns,
+              LumaLevels{kLumaBackground, kLumaInk - kLumaBackground});
 }
 
 PVideoFrame __stdcall FrameTC::GetFrame(int n, IScriptEnvironment* env) {

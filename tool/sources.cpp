@@ -308,10 +308,7 @@ AVSValue __cdecl CreateY4MSource(AVSValue args, void*, IScriptEnvironment* env) 
   try {
     auto in = InputStream::Open(args[kY4mPath].AsString(""));
     const Y4mHeader h = ReadY4mHeader(*in);
-    VideoInfo vi = CheckedVideo(env, "Y4MSource", h.width, h.height, h.pixel_type);
-    vi.fps_numerator = h.fps_numerator;
-    vi.fps_denominator = h.fps_denominator;
-    vi.image_type = h.image_type;
+    VideoInfo vi = Y4mVideoInfo(h);  // its size is checked
     bool unknown = false;
     if (args[kY4mLength].Defined()) {
       vi.num_frames = args[kY4mLength].AsInt();

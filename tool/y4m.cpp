@@ -111,6 +111,17 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
   return h;
 }
 
+VideoInfo Y4mVideoInfo(const Y4mHeader& h) {
+  VideoInfo vi{};
+  vi.width = h.width;
+  vi.height = h.height;
+  vi.pixel_type = h.pixel_type;
+  vi.fps_numerator = h.fps_numerator;
+  vi.fps_denominator = h.fps_denominator;
+  vi.image_type = h.image_type;
+  return vi;
+}
+
 size_t Y4mFrameBytes(const Y4mHeader& h) {
   const size_t luma = static_cast<size_t>(h.width) * static_cast<size_t>(h.height);
   return h.pixel_type == VideoInfo::CS_YUY2 ? luma * 2 : luma + luma / 2;

@@ -27,6 +27,9 @@ struct Y4mHeader {
 // Reads and checks the stream header. Errors name the stream and the tag.
 Y4mHeader ReadY4mHeader(InputStream& in);
 
+// The clip properties the header gives (no length: a stream does not say).
+VideoInfo Y4mVideoInfo(const Y4mHeader& h);
+
 // Bytes of one frame's planes.
 size_t Y4mFrameBytes(const Y4mHeader& h);
 

@@ -65,12 +65,7 @@ RunResult RunTool(const TempDir& dir, const std::vector<std::string>& args, cons
 std::vector<PVideoFrame> ParseY4m(host::Environment& env, const std::string& bytes, VideoInfo* vi_out) {
   auto in = tool::InputStream::FromMemory(std::vector<uint8_t>(bytes.begin(), bytes.end()), "output");
   const tool::Y4mHeader h = tool::ReadY4mHeader(*in);
-  VideoInfo vi{};
-  vi.width = h.width;
-  vi.height = h.height;
-  vi.pixel_type = h.pixel_type;
-  vi.fps_numerator = h.fps_numerator;
-  vi.fps_denominator = h.fps_denominator;
+  const VideoInfo vi = tool::Y4mVideoInfo(h);
   if (vi_out) *vi_out = vi;
   std::vector<uint8_t> scratch(tool::Y4mFrameBytes(h));
   std::vector<PVideoFrame> frames;

@@ -89,7 +89,6 @@ TEST_P(Y4mRoundTripTest, WriterGivesBackWhatTheReaderRead) {
   VideoInfo vi{};
   const auto frames = testing::ParseY4m(env, in, &vi);
   ASSERT_EQ(frames.size(), 3u);
-  vi.image_type = VideoInfo::IT_TFF;
   testing::TempDir dir;
   {
     auto out = OutputStream::Open(dir.Path("o.y4m"));
