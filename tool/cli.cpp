@@ -242,7 +242,7 @@ std::unique_ptr<FrameSink> MakeSink(const Options& o, const VideoInfo& vi) {
   }
   if (o.raw) return std::make_unique<RawSink>(OutputStream::Open(path), vi);
   if (EndsWith(path, ".png")) {
-    if (!HasFramePattern(path) && !o.single_frame)
+    if (!HasFramePattern(path) && o.first && o.last != o.first)
       throw UsageError(path + ": one PNG holds one frame: give --frame N, or a %d pattern in the name");
     return std::make_unique<PngSink>(path, vi);
   }
@@ -271,8 +271,9 @@ int Run(const Options& o) {
     return 0;
   }
 
+  const bool one_png = EndsWith(o.output, ".png") && !o.raw && !HasFramePattern(o.output);
   const int first = o.first.value_or(0);
-  std::optional<int> last = o.last;
+  std::optional<int> last = one_png && !o.first ? std::optional<int>(0) : o.last;
   if (!unknown) {
     if (vi.num_frames <= 0) throw ToolError("the clip has no frames");
     if (!last) last = vi.num_frames - 1;
@@ -305,7 +306,7 @@ int Run(const Options& o) {
     throw;
   }
   sink->Finish();
-  if (o.single_frame && n == first)
+  if ((o.single_frame || one_png) && n == first)
     throw ToolError("frame " + std::to_string(first) + " is past the end of the stream");
   if (const auto* png = dynamic_cast<const PngSink*>(sink.get()))
     for (const std::string& p : png->written()) std::cout << p << "\n";

@@ -108,6 +108,23 @@ TEST_F(CliTest, RawVideoKeepsItsLineOrderBothWays) {
   for (int c = 0; c < 8; ++c) EXPECT_EQ(static_cast<uint8_t>(out[bottom + (w - 10 + c) * 3]), 255);
 }
 
+TEST_F(CliTest, OnePngWithoutAFrameNumberShowsFrameZero) {
+  const RunResult r = Run({"BlankClip(96, 32, length=3).Tallyburn()", "-o", "one.png"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "one.png\n");
+  EXPECT_FALSE(ReadFile(dir.Path("one.png")).empty());
+}
+
+TEST_F(CliTest, ProgressShowsFramesDoneOnOneLine) {
+  const RunResult r = Run({"BlankClip(96, 32, length=3)", "--progress", "-o", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_FALSE(r.err.empty());
+  EXPECT_EQ(r.err.front(), '\r');
+  EXPECT_NE(r.err.find("frame 3/3"), std::string::npos) << r.err;
+  EXPECT_EQ(r.err.find('\n'), r.err.size() - 1);  // one updating line, ended once
+  EXPECT_EQ(ParseY4m(env, r.out).size(), 3u);
+}
+
 TEST_F(CliTest, PngPatternWritesOneFilePerFrame) {
   const RunResult r = Run({"BlankClip(96, 32, length=3, color=$FF0000).Tallyburn()", "-o", "f%03d.png"});
   ASSERT_EQ(r.status, 0) << r.err;
@@ -205,9 +222,9 @@ INSTANTIATE_TEST_SUITE_P(
                  2,
                  "x.mp4: cannot tell the output format: name it .y4m, .png or -, or give --raw",
                  0},
-        BadInput{"png_needs_a_frame",
+        BadInput{"png_takes_one_frame",
                  "",
-                 {"-o", "x.png"},
+                 {"-o", "x.png", "--frames", "0-5"},
                  2,
                  "x.png: one PNG holds one frame: give --frame N, or a %d pattern in the name",
                  0},
