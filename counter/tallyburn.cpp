@@ -65,7 +65,7 @@ PVideoFrame __stdcall Tallyburn::GetFrame(int n, IScriptEnvironment* env) {
     const size_t width_uv = static_cast<size_t>(kCellWidth / 2) * digit_count;
     for (uint8* plane : {frame->GetWritePtr(PLANAR_U), frame->GetWritePtr(PLANAR_V)}) {
       uint8* p = plane + static_cast<ptrdiff_t>(height_uv - kGlyphHeight / 2) * pitch_uv + first_cell / 2;
-      for (int line = 0; line < kGlyphHeight / 2; ++line, p += pitch_uv) std::memset(p, 128, width_uv);
+      for (int line = 0; line < kGlyphHeight / 2; ++line, p += pitch_uv) std::memset(p, kNeutralChroma, width_uv);
     }
   }
 
