@@ -190,11 +190,6 @@ const std::vector<PlaneGeometry>* FramePool::Planes(const VideoFrame* frame) con
   return slot ? &slot->planes : nullptr;
 }
 
-const VideoInfo* FramePool::Format(const VideoFrame* frame) const {
-  const Slot* slot = Find(frame);
-  return slot ? &slot->vi : nullptr;
-}
-
 FramePool::Slot* FramePool::Find(const VideoFrame* frame) const {
   const auto it = by_frame_.find(frame);
   return it == by_frame_.end() ? nullptr : it->second;

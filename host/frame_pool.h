@@ -56,7 +56,6 @@ class FramePool {
   void CheckGuards(const VideoFrame* frame, int n) const;
 
   const std::vector<PlaneGeometry>* Planes(const VideoFrame* frame) const;
-  const VideoInfo* Format(const VideoFrame* frame) const;
 
   size_t frames_allocated() const { return slots_.size(); }
   size_t copies() const { return copies_; }
