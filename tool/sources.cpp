@@ -133,14 +133,19 @@ class PatternClip final : public ToolSource {
 
 // Reads frames in order from a stream. It keeps no frame, so each one it
 // hands out is exclusive and the filters draw into it without a copy.
+// How a stream source knows its length. Only a stated one makes an early
+// clean end an error: a size-based count is an upper bound (FRAME lines may
+// carry parameters), and a pipe's length is known only at its end.
+enum class Length { kStated, kFromSize, kUnknown };
+
 class StreamClip : public ToolSource {
  public:
-  StreamClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, bool unknown)
-      : ToolSource(vi), in_(std::move(in)), unknown_(unknown) {
-    if (unknown_) ++unknown_length_streams;
+  StreamClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, Length length)
+      : ToolSource(vi), in_(std::move(in)), length_(length) {
+    if (length_ == Length::kUnknown) ++unknown_length_streams;
   }
   ~StreamClip() override {
-    if (unknown_) --unknown_length_streams;
+    if (length_ == Length::kUnknown) --unknown_length_streams;
   }
 
   PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override {
@@ -150,7 +155,7 @@ class StreamClip : public ToolSource {
     PVideoFrame frame = env->NewVideoFrame(vi_);
     while (next_ <= n) {  // frames before n are read and dropped
       if (!ReadOne(next_, *frame.get())) {
-        if (unknown_) throw EndOfStream{next_};
+        if (length_ != Length::kStated) throw EndOfStream{next_};
         throw ToolError(in_->name() + ": the stream ends after " + std::to_string(next_) + " of " +
                         std::to_string(vi_.num_frames) + " frames");
       }
@@ -167,14 +172,14 @@ class StreamClip : public ToolSource {
   std::vector<uint8_t> scratch_;
 
  private:
-  bool unknown_;
+  Length length_;
   int next_ = 0;
 };
 
 class Y4mClip final : public StreamClip {
  public:
-  Y4mClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, const Y4mHeader& h, bool unknown)
-      : StreamClip(vi, std::move(in), unknown), header_(h) {
+  Y4mClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, const Y4mHeader& h, Length length)
+      : StreamClip(vi, std::move(in), length), header_(h) {
     if (h.pixel_type == VideoInfo::CS_YUY2) scratch_.resize(Y4mFrameBytes(h));
   }
 
@@ -192,8 +197,8 @@ class Y4mClip final : public StreamClip {
 // Y, U, V order for yuv420p.
 class RawClip final : public StreamClip {
  public:
-  RawClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, bool unknown)
-      : StreamClip(vi, std::move(in), unknown) {}
+  RawClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, Length length)
+      : StreamClip(vi, std::move(in), length) {}
 
  private:
   bool ReadOne(int n, VideoFrame& frame) override {
@@ -302,29 +307,34 @@ AVSValue __cdecl CreateBlankClip(AVSValue args, void*, IScriptEnvironment* env) 
   return CreatePattern(args, env, "BlankClip", false);
 }
 
+// Sets vi.num_frames: from `length=` when given; from a file's size, rounded
+// up so that a truncated last frame is read and reported; INT_MAX for a pipe.
+Length SetLength(IScriptEnvironment* env, const char* function, const AVSValue& length, const InputStream& in,
+                 int64_t payload, int64_t frame_bytes, VideoInfo& vi) {
+  if (length.Defined()) {
+    vi.num_frames = length.AsInt();
+    if (vi.num_frames < 0) Refuse(env, std::string(function) + ": length must not be negative");
+    return Length::kStated;
+  }
+  if (in.size() < 0) {
+    vi.num_frames = INT_MAX;
+    return Length::kUnknown;
+  }
+  vi.num_frames = static_cast<int>(std::min<int64_t>(INT_MAX, (payload + frame_bytes - 1) / frame_bytes));
+  return Length::kFromSize;
+}
+
 enum Y4mArg { kY4mPath, kY4mLength };
 
 AVSValue __cdecl CreateY4MSource(AVSValue args, void*, IScriptEnvironment* env) {
   try {
     auto in = InputStream::Open(args[kY4mPath].AsString(""));
     const Y4mHeader h = ReadY4mHeader(*in);
-    VideoInfo vi = Y4mVideoInfo(h);  // its size is checked
-    bool unknown = false;
-    if (args[kY4mLength].Defined()) {
-      vi.num_frames = args[kY4mLength].AsInt();
-      if (vi.num_frames < 0) Refuse(env, "Y4MSource: length must not be negative");
-    } else if (in->size() >= 0) {
-      // A file's size tells its length (rounded up, so that a truncated last
-      // frame is read and reported). FRAME lines with parameters make this
-      // an upper bound, and a stream that ends early is reported too.
-      const int64_t per_frame = static_cast<int64_t>(Y4mFrameBytes(h)) + 6;
-      const int64_t payload = in->size() - static_cast<int64_t>(h.header_bytes);
-      vi.num_frames = static_cast<int>(std::min<int64_t>(INT_MAX, (payload + per_frame - 1) / per_frame));
-    } else {
-      vi.num_frames = INT_MAX;
-      unknown = true;
-    }
-    return new Y4mClip(vi, std::move(in), h, unknown);
+    VideoInfo vi = Y4mVideoInfo(h);                                          // its size is checked
+    const int64_t frame_bytes = static_cast<int64_t>(Y4mFrameBytes(h)) + 6;  // with "FRAME\n"
+    const Length length = SetLength(env, "Y4MSource", args[kY4mLength], *in,
+                                    in->size() - static_cast<int64_t>(h.header_bytes), frame_bytes, vi);
+    return new Y4mClip(vi, std::move(in), h, length);
   } catch (const ToolError& e) {
     Refuse(env, std::string("Y4MSource: ") + e.what());
   }
@@ -338,22 +348,13 @@ AVSValue __cdecl CreateRawSource(AVSValue args, void*, IScriptEnvironment* env) 
   SetRate(env, "RawSource", vi, args[kRawFps], args[kRawFpsDen]);
   try {
     auto in = InputStream::Open(args[kRawPath].AsString(""));
-    bool unknown = false;
     const int64_t luma = static_cast<int64_t>(vi.width) * vi.height;
     const int64_t frame_bytes = type == VideoInfo::CS_BGR24   ? luma * 3
                                 : type == VideoInfo::CS_BGR32 ? luma * 4
                                 : type == VideoInfo::CS_YUY2  ? luma * 2
                                                               : luma + luma / 2;
-    if (args[kRawLength].Defined()) {
-      vi.num_frames = args[kRawLength].AsInt();
-      if (vi.num_frames < 0) Refuse(env, "RawSource: length must not be negative");
-    } else if (in->size() >= 0) {
-      vi.num_frames = static_cast<int>(std::min<int64_t>(INT_MAX, (in->size() + frame_bytes - 1) / frame_bytes));
-    } else {
-      vi.num_frames = INT_MAX;
-      unknown = true;
-    }
-    return new RawClip(vi, std::move(in), unknown);
+    const Length length = SetLength(env, "RawSource", args[kRawLength], *in, in->size(), frame_bytes, vi);
+    return new RawClip(vi, std::move(in), length);
   } catch (const ToolError& e) {
     Refuse(env, std::string("RawSource: ") + e.what());
   }

@@ -86,6 +86,23 @@ TEST_F(CliTest, StreamsYuv422ThroughAsPlanar422) {
   EXPECT_EQ(host::ReadTimecode(*frames[3].get(), kYuy2, 0, 0), "00000103");
 }
 
+// FRAME lines may carry parameters: a file's size then overstates its
+// length, and the clean end of the stream ends the job.
+TEST_F(CliTest, FrameParametersInAFileAreAccepted) {
+  std::string in = MakeY4m(96, 32, 3);
+  for (size_t at = in.find("FRAME\n"); at != std::string::npos; at = in.find("FRAME\n", at + 12))
+    in.replace(at, 6, "FRAME Ip XA=1\n");
+  WriteFile(dir.Path("params.y4m"), in);
+  const RunResult r = Run({"Y4MSource(\"params.y4m\").FrameTC()", "-o", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ParseY4m(env, r.out).size(), 3u);
+  // A stated length is a promise: a stream ending before it is an error.
+  const RunResult stated = Run({"Y4MSource(\"params.y4m\", length=5)", "-o", "-"});
+  EXPECT_EQ(stated.status, 1);
+  EXPECT_EQ(stated.err, "tallyburn: params.y4m: the stream ends after 3 of 5 frames\n");
+  EXPECT_EQ(ParseY4m(env, stated.out).size(), 3u);
+}
+
 TEST_F(CliTest, RawVideoKeepsItsLineOrderBothWays) {
   // bgr24, top line first: the number must land in the file's last lines.
   const int w = 64, h = 20;
