@@ -56,7 +56,9 @@ pixel_type: RGB24, RGB32, YUY2, YV12, I420 (or bgr24, bgra, yuyv422, yuv420p).
 
 Options:
   -o, --output PATH   where the frames go:
-                        PATH.y4m or -   YUV4MPEG2 (4:2:0, or 4:2:2 for YUY2)
+                        PATH.y4m or -   YUV4MPEG2 (4:2:0, or 4:2:2 for YUY2;
+                                        a Y4MSource's rate, field order,
+                                        chroma siting and aspect are kept)
                         PATH.png        one frame (--frame N, default 0)
                         PATH%05d.png    one PNG per frame (%d or %0Nd)
                       Without -o, YUV4MPEG2 goes to standard output when it
@@ -249,7 +251,8 @@ std::unique_ptr<FrameSink> MakeSink(const Options& o, const VideoInfo& vi) {
   if (path == "-" || EndsWith(path, ".y4m")) {
     if (!vi.IsYUY2() && !vi.IsYV12())
       throw ToolError(path + ": an RGB clip cannot be written as YUV4MPEG2: use --raw, or a .png output");
-    return std::make_unique<Y4mSink>(OutputStream::Open(path), vi);
+    const std::optional<Y4mTags> keep = TagsOfTheY4mInput();
+    return std::make_unique<Y4mSink>(OutputStream::Open(path), vi, keep ? &*keep : nullptr);
   }
   throw UsageError(path + ": cannot tell the output format: name it .y4m, .png or -, or give --raw");
 }

@@ -21,7 +21,8 @@ class FrameSink {
 
 class Y4mSink final : public FrameSink {
  public:
-  Y4mSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi) : out_(std::move(out)), writer_(*out_, vi) {}
+  Y4mSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi, const Y4mTags* keep)
+      : out_(std::move(out)), writer_(*out_, vi, keep) {}
   void Write(const VideoFrame& frame, int) override { writer_.WriteFrame(frame); }
   void Finish() override { out_->Flush(); }
 

@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <algorithm>
 #include <array>
 #include <climits>
 #include <cmath>
@@ -17,7 +18,8 @@ namespace {
 
 using host::Environment;
 
-int unknown_length_streams = 0;  // live sources reading a stream of unknown length
+int unknown_length_streams = 0;            // live sources reading a stream of unknown length
+std::vector<const Y4mHeader*> y4m_inputs;  // headers of the live Y4M sources
 
 Environment& Host(IScriptEnvironment* env) { return *static_cast<Environment*>(env); }
 
@@ -181,7 +183,9 @@ class Y4mClip final : public StreamClip {
   Y4mClip(const VideoInfo& vi, std::unique_ptr<InputStream> in, const Y4mHeader& h, Length length)
       : StreamClip(vi, std::move(in), length), header_(h) {
     if (h.pixel_type == VideoInfo::CS_YUY2) scratch_.resize(Y4mFrameBytes(h));
+    y4m_inputs.push_back(&header_);
   }
+  ~Y4mClip() override { y4m_inputs.erase(std::find(y4m_inputs.begin(), y4m_inputs.end(), &header_)); }
 
  private:
   bool ReadOne(int n, VideoFrame& frame) override {
@@ -377,5 +381,10 @@ void RegisterBuiltins(Environment& env) {
 }
 
 bool ReadsStreamOfUnknownLength() { return unknown_length_streams > 0; }
+
+std::optional<Y4mTags> TagsOfTheY4mInput() {
+  if (y4m_inputs.size() != 1) return std::nullopt;
+  return Y4mTags{y4m_inputs[0]->colour, y4m_inputs[0]->aspect};
+}
 
 }  // namespace tallyburn::tool

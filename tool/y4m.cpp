@@ -88,6 +88,7 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
       case 'A': {
         unsigned n = 0, d = 0;
         ParseRatio(in, tag, value, n, d);
+        h.aspect = std::to_string(n) + ":" + std::to_string(d);
         break;
       }
       case 'C':
@@ -181,18 +182,25 @@ void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame
   }
 }
 
-Y4mWriter::Y4mWriter(OutputStream& out, const VideoInfo& vi) : out_(out), vi_(vi) {
+Y4mWriter::Y4mWriter(OutputStream& out, const VideoInfo& vi, const Y4mTags* keep) : out_(out), vi_(vi) {
   if (vi.pixel_type != VideoInfo::CS_YV12 && vi.pixel_type != VideoInfo::CS_I420 && vi.pixel_type != VideoInfo::CS_YUY2)
     throw ToolError(out.name() + ": an RGB clip cannot be written as YUV4MPEG2: use --raw, or a .png output");
-  if (vi.pixel_type == VideoInfo::CS_YUY2) scratch_.resize(static_cast<size_t>(vi.width) * 2);
+  const bool yuy2 = vi.pixel_type == VideoInfo::CS_YUY2;
+  if (yuy2) {
+    scratch_.resize(static_cast<size_t>(vi.width) * 2);
+    colour_ = "422";
+  } else if (keep && keep->colour.rfind("420", 0) == 0) {
+    colour_ = keep->colour;
+  }
+  if (keep) aspect_ = keep->aspect;
 }
 
 void Y4mWriter::WriteFrame(const VideoFrame& frame) {
   if (!header_written_) {
     const char interlace = vi_.IsTFF() ? 't' : vi_.IsBFF() ? 'b' : 'p';
     out_.Write("YUV4MPEG2 W" + std::to_string(vi_.width) + " H" + std::to_string(vi_.height) + " F" +
-               std::to_string(vi_.fps_numerator) + ":" + std::to_string(vi_.fps_denominator) + " I" + interlace +
-               " A1:1 C" + (vi_.pixel_type == VideoInfo::CS_YUY2 ? "422" : "420jpeg") + "\n");
+               std::to_string(vi_.fps_numerator) + ":" + std::to_string(vi_.fps_denominator) + " I" + interlace + " A" +
+               aspect_ + " C" + colour_ + "\n");
     header_written_ = true;
   }
   out_.Write("FRAME\n");

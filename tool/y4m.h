@@ -21,7 +21,15 @@ struct Y4mHeader {
   int pixel_type = 0;  // YV12 for 4:2:0, YUY2 for 4:2:2
   int image_type = 0;  // field order flags
   std::string colour = "420jpeg";
-  size_t header_bytes = 0;  // the header line with its end of line
+  std::string aspect = "0:0";  // pixel aspect ratio, 0:0 unknown
+  size_t header_bytes = 0;     // the header line with its end of line
+};
+
+// What an output stream keeps of its input's header beyond the clip's
+// properties: the chroma siting (C) and the pixel aspect ratio (A).
+struct Y4mTags {
+  std::string colour;
+  std::string aspect;
 };
 
 // Reads and checks the stream header. Errors name the stream and the tag.
@@ -43,13 +51,16 @@ void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame
 
 class Y4mWriter {
  public:
-  // Throws ToolError for a clip YUV4MPEG2 cannot hold (RGB).
-  Y4mWriter(OutputStream& out, const VideoInfo& vi);
+  // Throws ToolError for a clip YUV4MPEG2 cannot hold (RGB). `keep`: the
+  // input's tags, used where they fit the clip (a 4:2:0 siting for 4:2:0).
+  Y4mWriter(OutputStream& out, const VideoInfo& vi, const Y4mTags* keep = nullptr);
   void WriteFrame(const VideoFrame& frame);
 
  private:
   OutputStream& out_;
   VideoInfo vi_;
+  std::string colour_ = "420jpeg";
+  std::string aspect_ = "1:1";
   std::vector<uint8_t> scratch_;  // one planar 4:2:2 line set for YUY2
   bool header_written_ = false;
 };

@@ -103,6 +103,15 @@ TEST_F(CliTest, FrameParametersInAFileAreAccepted) {
   EXPECT_EQ(ParseY4m(env, stated.out).size(), 3u);
 }
 
+TEST_F(CliTest, OutputKeepsTheInputsChromaSitingAndAspect) {
+  const RunResult r = Run({"Y4MSource(\"-\").FrameTC()", "-o", "-"}, MakeY4m(96, 32, 2, false, " C420mpeg2 A10:11"));
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "YUV4MPEG2 W96 H32 F25:1 Ip A10:11 C420mpeg2");
+  // A generated clip: square pixels, the 4:2:0 siting of JPEG and MPEG-1.
+  const RunResult bars = Run({"ColorBars(96, 32, fps=25)", "--frame", "0", "-o", "-"});
+  EXPECT_EQ(bars.out.substr(0, bars.out.find('\n')), "YUV4MPEG2 W96 H32 F25:1 Ip A1:1 C420jpeg");
+}
+
 TEST_F(CliTest, RawVideoKeepsItsLineOrderBothWays) {
   // bgr24, top line first: the number must land in the file's last lines.
   const int w = 64, h = 20;
