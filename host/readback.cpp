@@ -1,20 +1,14 @@
 #include "host/readback.h"
 
 #include "glyphs/digit_font.h"
+#include "plugin/pixel_layout.h"
 
 namespace tallyburn::host {
 namespace {
 
-int BytesPerPixel(int pixel_type) {
-  switch (pixel_type) {
-    case VideoInfo::CS_BGR24: return 3;
-    case VideoInfo::CS_BGR32: return 4;
-    case VideoInfo::CS_YUY2: return 2;
-    default: return 1;
-  }
-}
-
-bool BottomUp(int pixel_type) { return pixel_type == VideoInfo::CS_BGR24 || pixel_type == VideoInfo::CS_BGR32; }
+// The frame's own layout facts, as the filters see them.
+int BytesPerPixel(int pixel_type) { return tallyburn::BytesPerPixel(DrawnLayout(pixel_type)); }
+bool BottomUp(int pixel_type) { return IsBottomUp(DrawnLayout(pixel_type)); }
 
 }  // namespace
 
@@ -39,7 +33,7 @@ char ReadCell(const VideoFrame& frame, int pixel_type, int x, int rows_up) {
 
 std::string ReadNumber(const VideoFrame& frame, int pixel_type, int digit_count, bool left) {
   const int width = frame.GetRowSize() / BytesPerPixel(pixel_type);
-  const bool planar = pixel_type == VideoInfo::CS_YV12 || pixel_type == VideoInfo::CS_I420;
+  const bool planar = DrawnLayout(pixel_type) == PixelLayout::kYv12;
   const int first = left ? 0 : width - 10 * digit_count - (planar ? 2 : 0);
   std::string s;
   for (int i = 0; i < digit_count; ++i) s += ReadCell(frame, pixel_type, first + 10 * i, 0);
