@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace tallyburn::host {
 namespace {
@@ -18,6 +19,17 @@ std::string Format(const char* fmt, va_list args) {
   std::string s(static_cast<size_t>(n), '\0');
   std::vsnprintf(s.data(), s.size() + 1, fmt, args);
   return s;
+}
+
+// Drops one reference on `clip` through a handle that never took one: the
+// extra release of a host that counts clip arguments wrong.
+void ReleaseUnowned(IClip* clip) {
+  // A PClip is the one pointer it holds.
+  static_assert(sizeof(PClip) == sizeof(std::uintptr_t));
+  const auto pointer = reinterpret_cast<std::uintptr_t>(clip);
+  alignas(PClip) unsigned char storage[sizeof(PClip)];
+  std::memcpy(storage, &pointer, sizeof pointer);
+  std::launder(reinterpret_cast<PClip*>(storage))->~PClip();
 }
 
 }  // namespace
@@ -50,7 +62,11 @@ AVSValue Environment::Call(const std::string& name, const std::vector<Argument>&
   const Function* f = Find(name);
   if (f == nullptr) throw HostError("there is no function named \"" + name + "\"");
   const std::vector<AVSValue> bound = BindArguments(f->name, f->parsed, args);
-  return f->apply(AVSValue(bound.data(), static_cast<int>(bound.size())), f->user_data, this);
+  AVSValue result = f->apply(AVSValue(bound.data(), static_cast<int>(bound.size())), f->user_data, this);
+  if (releases_clip_arguments_twice_)
+    for (const AVSValue& arg : bound)
+      if (arg.IsClip()) ReleaseUnowned(arg.AsClip().get());
+  return result;
 }
 
 PVideoFrame Environment::FetchFrame(const PClip& clip, int n) {
@@ -92,9 +108,12 @@ void __stdcall Environment::AddFunction(const char* name, const char* params, Ap
   functions_.push_back(Function{name, params, ParseSignature(name, params), apply, user_data});
 }
 
-bool __stdcall Environment::FunctionExists(const char* name) { return Find(name) != nullptr; }
+bool __stdcall Environment::FunctionExists(const char* name) {
+  return Find(name) != nullptr || (!version_.empty() && strcasecmp(name, "VersionString") == 0);
+}
 
 AVSValue __stdcall Environment::Invoke(const char* name, const AVSValue args, const char* const* arg_names) {
+  if (!version_.empty() && strcasecmp(name, "VersionString") == 0) return AVSValue(SaveString(version_.c_str()));
   std::vector<Argument> list;
   list.reserve(static_cast<size_t>(args.ArraySize()));
   for (int i = 0; i < args.ArraySize(); ++i)

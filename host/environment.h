@@ -53,6 +53,15 @@ class Environment final : public IScriptEnvironment {
   // shared frame is left shared (and so has no write pointer).
   void set_broken_make_writable(bool broken) { broken_make_writable_ = broken; }
 
+  // For tests of the plug-in in other hosts: VersionString() answers
+  // `version` (unset: there is no such function), and with
+  // `releases_clip_arguments_twice` every clip argument of a call that
+  // returns is released once more afterwards, as AviSynth+ on Linux does.
+  void set_identity(std::string version, bool releases_clip_arguments_twice) {
+    version_ = std::move(version);
+    releases_clip_arguments_twice_ = releases_clip_arguments_twice;
+  }
+
   // IScriptEnvironment.
   long __stdcall GetCPUFlags() override;
   char* __stdcall SaveString(const char* s, int length = -1) override;
@@ -85,6 +94,8 @@ class Environment final : public IScriptEnvironment {
  private:
   FramePool pool_;
   bool broken_make_writable_ = false;
+  std::string version_;
+  bool releases_clip_arguments_twice_ = false;
   std::vector<Function> functions_;
   std::deque<std::string> strings_;  // SaveString's, stable addresses
   std::map<std::string, AVSValue> vars_;

@@ -132,6 +132,43 @@ TEST_F(EntryTest, FailedConstructionReleasesItsReferenceToTheSource) {
   EXPECT_EQ(host::SyntheticClip::live(), baseline);
 }
 
+// Hosts that count clip arguments differently: the plug-in takes an extra
+// reference only where the host will release one too many, so every source
+// is released exactly once whatever the host.
+struct HostKind {
+  const char* name;
+  const char* version;  // "" : no VersionString()
+  bool releases_twice;
+};
+
+class HostCountingTest : public PluginHost, public ::testing::WithParamInterface<HostKind> {};
+
+TEST_P(HostCountingTest, EverySourceIsReleasedExactlyOnce) {
+  env.set_identity(GetParam().version, GetParam().releases_twice);
+  const int baseline = host::SyntheticClip::live();
+  {
+    PClip src = Source({.pixel_type = kYv12, .fps_numerator = 30});
+    PClip chain = Apply("FrameTC", {{"", Apply("Tallyburn", {{"", src}})}});
+    EXPECT_EQ(RefCount(src.get()), 2);  // ours and the Tallyburn's
+    EXPECT_EQ(ErrorOf("FrameTC", {{"", src}, {"y", -1}}), "FrameTC: y value is invalid");
+    EXPECT_EQ(ErrorOf("FrameTC", {{"", chain}, {"orientation", 3}}),
+              "FrameTC: Orientation value must be 0 (right), 1 (left) or 2 (center)");
+    EXPECT_EQ(RefCount(src.get()), 2);
+    EXPECT_EQ(RefCount(chain.get()), 1);
+    src = nullptr;  // the chain alone holds the source now
+    EXPECT_EQ(host::SyntheticClip::live(), baseline + 1);
+    EXPECT_EQ(host::ReadTimecode(*env.FetchFrame(chain, 31).get(), kYv12, 0, 0), "00000101");
+  }
+  EXPECT_EQ(host::SyntheticClip::live(), baseline);
+}
+
+INSTANTIATE_TEST_SUITE_P(Hosts, HostCountingTest,
+                         ::testing::Values(HostKind{"CountsRight", "", false},
+                                           HostKind{"AviSynthPlusOnLinux", "AviSynth+ 3.7.5 (r4661, master, x86_64)",
+                                                    true},
+                                           HostKind{"ClassicVersionString", "AviSynth 2.60, build:Mar 31 2015", false}),
+                         [](const auto& p) { return std::string(p.param.name); });
+
 TEST_F(EntryTest, HostBindingErrorsNameTheFunctionAndArgument) {
   const PClip src = Source({});
   EXPECT_EQ(ErrorOf("Tallyburn", {{"", src}, {"offst", 1}}), "Tallyburn: no argument named \"offst\"");

@@ -1,0 +1,67 @@
+// Scripts that build, use and tear down our filters in the real host, run
+// under valgrind's memcheck: no invalid access and no leak may show, and the
+// host's own reports are suppressed only where they do not involve us.
+#include <string>
+
+#include "tests/avsplus/real_host.h"
+
+#include <gtest/gtest.h>
+
+namespace tallyburn::testing {
+namespace {
+
+struct MemcheckCase {
+  const char* name;
+  const char* script;
+  int frames;
+};
+
+class MemcheckTest : public ::testing::TestWithParam<MemcheckCase> {
+ protected:
+  void SetUp() override {
+    const std::string missing = RealHost::Missing();
+    if (!missing.empty()) GTEST_SKIP() << missing;
+    if (RunProcess({"valgrind", "--version"}).status != 0) GTEST_SKIP() << "valgrind is not installed";
+  }
+};
+
+TEST_P(MemcheckTest, ReportsNothing) {
+  std::vector<std::string> args = {"valgrind",
+                                   "--quiet",
+                                   "--error-exitcode=97",
+                                   "--leak-check=full",
+                                   "--show-leak-kinds=definite,indirect",
+                                   "--errors-for-leak-kinds=definite,indirect",
+                                   "--suppressions=" TALLYBURN_SOURCE_DIR "/tests/avsplus/host.supp"};
+  for (std::string& a : RealHost::ProbeArgs("dump", GetParam().script)) args.push_back(std::move(a));
+  args.push_back("0");
+  args.push_back(std::to_string(GetParam().frames));
+  const ProcessResult r = RunProcess(args);
+  EXPECT_EQ(r.status, 0) << GetParam().script << "\n" << r.out.substr(0, 200) << r.err;
+  EXPECT_EQ(r.err, "") << GetParam().script;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealHost, MemcheckTest,
+    ::testing::Values(
+        MemcheckCase{"FrameTCAlone", "ColorBars(202, 32, pixel_type=\"YV12\").AssumeFPS(30000, 1001).FrameTC()", 5},
+        MemcheckCase{"TallyburnAlone", "ColorBars(202, 32, pixel_type=\"RGB32\").Tallyburn(left=1)", 5},
+        MemcheckCase{"Chained", "ColorBars(320, 64, pixel_type=\"YUY2\").Tallyburn().FrameTC(orientation=2)", 5},
+        MemcheckCase{"BothOnOneSource",
+                     "c = ColorBars(320, 64, pixel_type=\"RGB24\").AssumeFPS(25, 1)\n"
+                     "StackVertical(c.Tallyburn(), c.FrameTC(y=10))",
+                     3},
+        MemcheckCase{"Prefetch",
+                     "ColorBars(320, 64, pixel_type=\"YV12\").AssumeFPS(24, 1).Tallyburn().FrameTC().Prefetch(4)", 24},
+        MemcheckCase{"FailedConstruction",
+                     "c = ColorBars(320, 64, pixel_type=\"YV12\")\n"
+                     "try { a = c.FrameTC(y=-1) } catch (e) { a = c }\n"
+                     "try { b = c.Crop(0, 0, 96, 0).Tallyburn(offset=2000000000) } catch (e) { b = a }\n"
+                     "try { d = b.FrameTC(orientation=9) } catch (e) { d = b.Tallyburn() }\n"
+                     "d",
+                     3},
+        MemcheckCase{"PassedThrough", "ColorBars(320, 64, pixel_type=\"YV24\").Tallyburn().FrameTC()", 3}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+}  // namespace
+}  // namespace tallyburn::testing

@@ -1,0 +1,75 @@
+// The real frame-server host, driven through its probe: scripts that load
+// the built plug-in, their clips' properties and their frames as bytes, and
+// the same pictures fed to our own host for comparison.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "host/environment.h"
+#include "plugin/avisynth.h"
+
+namespace tallyburn::testing {
+
+struct ProcessResult {
+  int status = -1;  // exit status, -1 when it did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs argv[0] (looked up on PATH) with these arguments, no shell between.
+ProcessResult RunProcess(const std::vector<std::string>& argv);
+
+// One plane as the probe dumps it: rows in buffer order, no padding.
+struct DumpedPlane {
+  int row_size = 0;
+  int height = 0;
+  std::string bytes;
+};
+
+struct DumpedFrame {
+  int n = 0;
+  uint32_t pixel_type = 0;
+  int width = 0;
+  int height = 0;
+  std::vector<DumpedPlane> planes;  // Y U V (then A), or the one packed plane
+};
+
+struct ClipInfo {
+  VideoInfo vi{};
+  std::string line;  // as printed, for messages
+};
+
+class RealHost {
+ public:
+  // The probe's folder: TALLYBURN_AVSPLUS, else ../shared/avsplus beside
+  // the source tree. Empty when neither holds an avsprobe.
+  static std::string Folder();
+  // Why there is no real host here, or "" when there is one.
+  static std::string Missing();
+
+  // `script` runs after LoadPlugin of the built plug-in.
+  static std::string WithPlugin(const std::string& script);
+  static std::vector<std::string> ProbeArgs(const std::string& verb, const std::string& script);
+
+  // Properties of the script's clip, or the error it fails with.
+  static std::optional<ClipInfo> Info(const std::string& script, std::string* error = nullptr);
+  // Frames first .. first + count - 1; fails the test on a script error.
+  static std::vector<DumpedFrame> Dump(const std::string& script, int first, int count);
+};
+
+// The script's own message ("error: " dropped), or "" when it succeeds.
+std::string RealHostError(const std::string& script);
+
+// A clip of our host that shows `picture` for every frame, with `vi`.
+PClip PictureClip(host::Environment& env, const VideoInfo& vi, const DumpedFrame& picture);
+
+// A frame of our host in the probe's dump layout.
+DumpedFrame AsDumped(host::Environment& env, const PVideoFrame& frame, int n, const VideoInfo& vi);
+
+// "" when equal, else where the first difference is.
+std::string FirstDifference(const DumpedFrame& want, const DumpedFrame& got);
+
+}  // namespace tallyburn::testing
