@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/cell_painter.h"
-#include "plugin/pixel_layout.h"
-#include "plugin/wrapping.h"
+#include "draw/cell_painter.h"
+#include "draw/pixel_layout.h"
+#include "draw/wrapping.h"
 
 namespace tallyburn {
 

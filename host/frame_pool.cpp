@@ -2,7 +2,9 @@
 
 #include <cstring>
 #include <new>
+#include <optional>
 
+#include "draw/pixel_format.h"
 #include "host/errors.h"
 
 namespace tallyburn::host {
@@ -13,29 +15,26 @@ size_t RoundUp(size_t v, size_t align) { return align <= 1 ? v : (v + align - 1)
 // Luma (or packed) row bytes and the chroma plane size, in bytes and lines.
 struct FormatShape {
   int row_bytes;
-  int chroma_row_bytes;  // 0: packed, a single plane
+  int chroma_row_bytes;  // 0: packed or grey, a single plane
   int chroma_height;
-  bool u_first;  // memory order of the chroma planes
+  bool u_first;  // memory order of the chroma planes (YV12 keeps V first)
+  bool alpha_plane;
 };
 
+// Every format the plug-in knows, stored as a current host stores it.
 FormatShape Shape(const VideoInfo& vi) {
-  const int w = vi.width, h = vi.height;
-  switch (static_cast<uint32_t>(vi.pixel_type)) {
-    case 0x50000001u: return {w * 3, 0, 0, false};      // RGB24
-    case 0x50000002u: return {w * 4, 0, 0, false};      // RGB32
-    case 0x60000004u: return {w * 2, 0, 0, false};      // YUY2
-    case 0xA0000008u: return {w, w / 2, h / 2, false};  // YV12: Y, V, U
-    case 0xA0000010u:
-      return {w, w / 2, h / 2, true};  // I420: Y, U, V
-    // Formats of newer hosts, as they store them.
-    case 0xA0000308u: return {w, w / 2, h, true};                // planar 4:2:2
-    case 0xA000030Bu: return {w, w, h, true};                    // planar 4:4:4
-    case 0xA0000309u: return {w, w / 4, h, true};                // planar 4:1:1
-    case 0xA0010008u: return {w * 2, (w / 2) * 2, h / 2, true};  // 16-bit 4:2:0
-    case 0x50010001u: return {w * 6, 0, 0, false};               // 48-bit RGB
-    case 0x50010002u: return {w * 8, 0, 0, false};               // 64-bit RGB
-    default: throw HostError("NewVideoFrame: unknown pixel type " + std::to_string(vi.pixel_type));
+  const std::optional<PixelFormat> f = DescribePixelType(vi.pixel_type);
+  if (!f) throw HostError("NewVideoFrame: unknown pixel type " + std::to_string(vi.pixel_type));
+  const int w = vi.width, h = vi.height, bytes = f->bytes_per_sample;
+  switch (f->family) {
+    case Family::kPackedRgb:
+    case Family::kYuy2: return {w * f->channels * bytes, 0, 0, false, false};
+    case Family::kGrey: return {w * bytes, 0, 0, false, false};
+    case Family::kPlanarYuv:
+    case Family::kPlanarRgb: break;
   }
+  return {w * bytes, (w >> f->log2_chroma_w) * bytes, h >> f->log2_chroma_h, vi.pixel_type != VideoInfo::CS_YV12,
+          f->alpha};
 }
 
 }  // namespace
@@ -63,6 +62,7 @@ std::vector<PlaneGeometry> PlaneLayout(const VideoInfo& vi, const FrameLayout& l
     add(s.u_first ? PLANAR_U : PLANAR_V, s.chroma_row_bytes, s.chroma_height);
     add(s.u_first ? PLANAR_V : PLANAR_U, s.chroma_row_bytes, s.chroma_height);
   }
+  if (s.alpha_plane) add(kPlaneAlpha, s.row_bytes, vi.height);
   return planes;
 }
 
@@ -171,7 +171,8 @@ void FramePool::CheckGuards(const VideoFrame* frame, int n) const {
       const char* name = slot->planes.size() == 1 ? "packed"
                          : p.plane == PLANAR_Y    ? "Y"
                          : p.plane == PLANAR_U    ? "U"
-                                                  : "V";
+                         : p.plane == PLANAR_V    ? "V"
+                                                  : "A";
       std::string where;
       if (row >= 0)
         where = "row " + std::to_string(row) + ", " + std::to_string(i + 1) + " byte(s) past the row end";

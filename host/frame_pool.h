@@ -23,8 +23,13 @@ struct FrameLayout {
   bool tight = false;
 };
 
+// The alpha plane of YUVA and planar RGBA frames: the 2.5 interface has no
+// slot for it, so a plug-in never sees it; we keep it to check that.
+inline constexpr int kPlaneAlpha = 8;
+
 struct PlaneGeometry {
-  int plane;      // PLANAR_Y for the single plane of packed formats
+  int plane;      // PLANAR_Y for the single plane of packed formats; G, B, R
+                  // of planar RGB sit in the Y, U and V slots
   size_t offset;  // from the buffer's data pointer
   int row_size;   // bytes
   int height;

@@ -1,7 +1,7 @@
 #include "host/readback.h"
 
+#include "draw/pixel_layout.h"
 #include "glyphs/digit_font.h"
-#include "plugin/pixel_layout.h"
 
 namespace tallyburn::host {
 namespace {

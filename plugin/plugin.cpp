@@ -3,8 +3,10 @@
 #include <new>
 
 #include "counter/tallyburn.h"
+#include "counter/tallyframe.h"
 #include "plugin/avisynth.h"
 #include "timecode/frametc.h"
+#include "timecode/tallytc.h"
 
 namespace tallyburn {
 namespace {
@@ -78,6 +80,28 @@ AVSValue Construct(const AVSValue& args, IScriptEnvironment* env, Make make) {
 // Argument array indices, in the order of the registered signatures.
 enum TallyburnArg { kTallyburnClip, kTallyburnOffset, kTallyburnLeft };
 enum FrameTCArg { kFrameTCClip, kFrameTCOffset, kFrameTCOrientation, kFrameTCY };
+enum TallyTCArg {
+  kTallyTCClip,
+  kTallyTCStart,
+  kTallyTCRate,
+  kTallyTCDrop,
+  kTallyTCScale,
+  kTallyTCAlign,
+  kTallyTCMargin
+};
+enum TallyFrameArg {
+  kTallyFrameClip,
+  kTallyFrameStart,
+  kTallyFrameDigits,
+  kTallyFrameScale,
+  kTallyFrameAlign,
+  kTallyFrameMargin
+};
+
+// Keypad positions the current filters default to: timecode bottom centre,
+// frame number bottom right.
+constexpr int kBottomCentre = 2;
+constexpr int kBottomRight = 3;
 
 // An absent integer is 0.
 AVSValue __cdecl CreateTallyburn(AVSValue args, void* /*user_data*/, IScriptEnvironment* env) {
@@ -94,6 +118,24 @@ AVSValue __cdecl CreateFrameTC(AVSValue args, void* /*user_data*/, IScriptEnviro
   });
 }
 
+AVSValue __cdecl CreateTallyTC(AVSValue args, void* /*user_data*/, IScriptEnvironment* env) {
+  const AVSValue& drop = args[kTallyTCDrop];
+  return Construct(args, env, [&] {
+    return new TallyTC(args[kTallyTCClip].AsClip(), args[kTallyTCStart].AsString("00:00:00:00"),
+                       args[kTallyTCRate].AsString(""), drop.IsBool() ? int{drop.AsBool()} : -1,
+                       args[kTallyTCScale].AsInt(0), args[kTallyTCAlign].AsInt(kBottomCentre),
+                       args[kTallyTCMargin].AsInt(0), env);
+  });
+}
+
+AVSValue __cdecl CreateTallyFrame(AVSValue args, void* /*user_data*/, IScriptEnvironment* env) {
+  return Construct(args, env, [&] {
+    return new TallyFrame(args[kTallyFrameClip].AsClip(), args[kTallyFrameStart].AsInt(0),
+                          args[kTallyFrameDigits].AsInt(0), args[kTallyFrameScale].AsInt(0),
+                          args[kTallyFrameAlign].AsInt(kBottomRight), args[kTallyFrameMargin].AsInt(0), env);
+  });
+}
+
 struct Registration {
   const char* name;
   const char* params;
@@ -103,6 +145,8 @@ struct Registration {
 constexpr Registration kFunctions[] = {
     {"Tallyburn", "c[offset]i[left]i", CreateTallyburn},
     {"FrameTC", "c[offset]i[orientation]i[y]i", CreateFrameTC},
+    {"TallyTC", "c[start]s[rate]s[drop]b[scale]i[align]i[margin]i", CreateTallyTC},
+    {"TallyFrame", "c[start]i[digits]i[scale]i[align]i[margin]i", CreateTallyFrame},
 };
 
 }  // namespace

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "plugin/cell_painter.h"
-#include "plugin/pixel_layout.h"
+#include "draw/cell_painter.h"
+#include "draw/pixel_layout.h"
 #include "timecode/timecode_count.h"
 
 namespace tallyburn {

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "plugin/wrapping.h"
+#include "draw/wrapping.h"
 
 namespace tallyburn {
 

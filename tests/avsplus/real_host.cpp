@@ -21,8 +21,8 @@ namespace {
 
 // Plane ids in the probe's order: Y U V, then A.
 int PlaneId(size_t index) {
-  constexpr int kIds[] = {PLANAR_Y, PLANAR_U, PLANAR_V};
-  return index < 3 ? kIds[index] : 0;
+  constexpr int kIds[] = {PLANAR_Y, PLANAR_U, PLANAR_V, host::kPlaneAlpha};
+  return index < 4 ? kIds[index] : 0;
 }
 
 }  // namespace

@@ -13,14 +13,19 @@ namespace {
 
 using EntryTest = PluginHost;
 
-TEST_F(EntryTest, RegistersBothFunctionsInOrderWithTheirSignatures) {
-  ASSERT_EQ(env.functions().size(), 2u);
-  EXPECT_EQ(env.functions()[0].name, "Tallyburn");
-  EXPECT_EQ(env.functions()[0].params, "c[offset]i[left]i");
-  EXPECT_EQ(env.functions()[0].user_data, nullptr);
-  EXPECT_EQ(env.functions()[1].name, "FrameTC");
-  EXPECT_EQ(env.functions()[1].params, "c[offset]i[orientation]i[y]i");
-  EXPECT_EQ(env.functions()[1].user_data, nullptr);
+TEST_F(EntryTest, RegistersEveryFunctionInOrderWithItsSignature) {
+  const std::pair<std::string, std::string> expected[] = {
+      {"Tallyburn", "c[offset]i[left]i"},
+      {"FrameTC", "c[offset]i[orientation]i[y]i"},
+      {"TallyTC", "c[start]s[rate]s[drop]b[scale]i[align]i[margin]i"},
+      {"TallyFrame", "c[start]i[digits]i[scale]i[align]i[margin]i"},
+  };
+  ASSERT_EQ(env.functions().size(), std::size(expected));
+  for (size_t i = 0; i < std::size(expected); ++i) {
+    EXPECT_EQ(env.functions()[i].name, expected[i].first);
+    EXPECT_EQ(env.functions()[i].params, expected[i].second);
+    EXPECT_EQ(env.functions()[i].user_data, nullptr);
+  }
 }
 
 TEST_F(EntryTest, ExportsOnlyTheEntry) {

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "draw/pixel_layout.h"
 #include "glyphs/digit_font.h"
-#include "plugin/pixel_layout.h"
 
 namespace tallyburn {
 

@@ -1,0 +1,74 @@
+// An opaque box of text cells burned into a frame of any format we draw:
+// glyphs at any whole scale, ink on background in the luma (or all RGB
+// planes), neutral chroma under the whole box, alpha left as it was.
+#pragma once
+
+#include <optional>
+
+#include "draw/pixel_format.h"
+#include "plugin/avisynth.h"
+
+namespace tallyburn {
+
+// Cells are the 8x14 glyph and 2 blank columns; the box has 2 blank columns
+// before the first cell and 2 blank lines above and below the text, all
+// times the scale.
+inline constexpr int kTextCellWidth = 10;
+inline constexpr int kBoxPadding = 2;
+inline constexpr int kBoxLines = 14 + 2 * kBoxPadding;
+
+// Picture coordinates, top-down, in pixels; x1 and y1 are one past the box.
+struct BoxGeometry {
+  int x0, y0, x1, y1;  // the box, widened to whole chroma samples
+  int text_x, text_y;  // the first cell's top-left pixel
+  int cells;
+  int scale;
+};
+
+// The box for `cells` cells at `scale`, aligned as on a numeric keypad (7
+// top left, 5 centre, 3 bottom right) `margin` pixels in from the edges it
+// is aligned to, then widened outwards to whole chroma samples. False when
+// it does not fit the frame.
+bool PlaceBox(const PixelFormat& format, int frame_width, int frame_height, int cells, int scale, int align, int margin,
+              BoxGeometry* box) noexcept;
+
+// The automatic scale: 1 below 720 lines, then one more for every 360.
+int AutoScale(int frame_height) noexcept;
+
+class TextBox {
+ public:
+  TextBox(const PixelFormat& format, const BoxGeometry& box) noexcept;
+
+  // Burns `text` (exactly `box.cells` characters; those without a glyph
+  // show blank) into a writable frame of the format.
+  void Paint(VideoFrame& frame, const char* text) const noexcept { kernel_(*this, frame, text); }
+
+  const BoxGeometry& box() const noexcept { return box_; }
+
+ private:
+  using Kernel = void (*)(const TextBox&, VideoFrame&, const char*) noexcept;
+  template <typename T>
+  static void PaintPlanar(const TextBox& self, VideoFrame& frame, const char* text) noexcept;
+  template <typename T>
+  static void PaintPackedRgb(const TextBox& self, VideoFrame& frame, const char* text) noexcept;
+  static void PaintYuy2(const TextBox& self, VideoFrame& frame, const char* text) noexcept;
+
+  PixelFormat format_;
+  BoxGeometry box_;
+  Levels levels_;
+  Kernel kernel_;
+};
+
+}  // namespace tallyburn
+
+namespace tallyburn {
+
+// A filter's box, set up once in its constructor: checks `scale` (0 for
+// automatic), `align` and `margin`, raising "<filter>: ..." errors through
+// the host, and places a box of `cells` characters in the clip's frames.
+// With scale 0 the automatic scale steps down until the box fits. Nothing
+// for a format we do not draw: its frames pass through.
+std::optional<TextBox> SetUpTextBox(const char* filter, const VideoInfo& vi, int cells, int scale, int align,
+                                    int margin, IScriptEnvironment* env);
+
+}  // namespace tallyburn
