@@ -60,7 +60,23 @@ INSTANTIATE_TEST_SUITE_P(
                      "try { d = b.FrameTC(orientation=9) } catch (e) { d = b.Tallyburn() }\n"
                      "d",
                      3},
-        MemcheckCase{"PassedThrough", "ColorBars(320, 64, pixel_type=\"YV24\").Tallyburn().FrameTC()", 3}),
+        MemcheckCase{"PassedThrough", "ColorBars(320, 64, pixel_type=\"YV24\").Tallyburn().FrameTC()", 3},
+        MemcheckCase{"CurrentFiltersDeepFormats",
+                     "ColorBars(320, 72, pixel_type=\"YUV422P10\").TallyTC(start=\"00:59:59;28\").TallyFrame(align=9)",
+                     3},
+        MemcheckCase{"CurrentFiltersFloatAndAlpha",
+                     "a = ColorBars(320, 72, pixel_type=\"RGBAPS\").AssumeFPS(50, 1).TallyTC(scale=2, align=5)\n"
+                     "b = ColorBars(320, 72, pixel_type=\"YUVA444P16\").AssumeFPS(50, 1).TallyFrame(start=-5)\n"
+                     "StackVertical(a, b.ConvertToPlanarRGBA().ConvertBits(32))",
+                     3},
+        MemcheckCase{"CurrentFiltersPrefetch",
+                     "ColorBars(320, 72, pixel_type=\"YUY2\").TallyTC().TallyFrame().FrameTC().Prefetch(4)", 24},
+        MemcheckCase{"CurrentFiltersFailedConstruction",
+                     "c = ColorBars(320, 72, pixel_type=\"RGB64\")\n"
+                     "try { a = c.TallyTC(start=\"00:01:00;00\") } catch (e) { a = c }\n"
+                     "try { b = a.TallyFrame(scale=9) } catch (e) { b = a.TallyFrame() }\n"
+                     "b",
+                     3}),
     [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace

@@ -3,10 +3,12 @@
 // through, and that every frame the real host returns equals, byte for
 // byte, what our own host returns for the same picture and arguments.
 #include <cstdlib>
+#include <ostream>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "draw/pixel_format.h"
 #include "tests/avsplus/real_host.h"
 #include "tests/support/plugin_host.h"
 
@@ -21,10 +23,7 @@ class RealHostTest : public PluginHost {
   }
 };
 
-std::string Bars(const char* format, int w, int h, unsigned num = 30000, unsigned den = 1001) {
-  return "ColorBars(" + std::to_string(w) + ", " + std::to_string(h) + ", pixel_type=\"" + format + "\").AssumeFPS(" +
-         std::to_string(num) + ", " + std::to_string(den) + ")";
-}
+std::string Bars(const char* format, int w, int h, unsigned num = 30000, unsigned den = 1001);
 
 TEST_F(RealHostTest, AbsentArgumentsAreZeroByPositionOrByName) {
   const std::string c = "c = " + Bars("YV12", 640, 480) + "\n";
@@ -73,17 +72,23 @@ TEST_F(RealHostTest, ClipPropertiesAndAudioPassThrough) {
 // One comparison: a source of the real host, a call of one of our filters
 // with the same arguments in both hosts, and the frames to compare.
 struct SameBytesCase {
-  const char* format;
-  int width, height;
-  unsigned fps_numerator, fps_denominator;
+  std::string name;
+  std::string source;  // a clip of the real host's own
   const char* function;
-  std::vector<std::pair<std::string, int>> args;  // by name
+  std::vector<std::pair<std::string, AVSValue>> args;  // by name; strings are literals
 };
+
+void PrintTo(const SameBytesCase& c, std::ostream* os) { *os << c.name; }
 
 std::string CallText(const SameBytesCase& c) {
   std::string s = std::string(c.function) + "(";
-  for (size_t i = 0; i < c.args.size(); ++i)
-    s += (i ? ", " : "") + c.args[i].first + "=" + std::to_string(c.args[i].second);
+  for (size_t i = 0; i < c.args.size(); ++i) {
+    const AVSValue& v = c.args[i].second;
+    const std::string value = v.IsString() ? std::string("\"") + v.AsString() + "\""
+                              : v.IsBool() ? (v.AsBool() ? "true" : "false")
+                                           : std::to_string(v.AsInt());
+    s += (i ? ", " : "") + c.args[i].first + "=" + value;
+  }
   return s + ")";
 }
 
@@ -91,15 +96,14 @@ class SameBytesTest : public RealHostTest, public ::testing::WithParamInterface<
 
 TEST_P(SameBytesTest, RealHostFramesEqualOurHostsFrames) {
   const SameBytesCase& c = GetParam();
-  const std::string src = Bars(c.format, c.width, c.height, c.fps_numerator, c.fps_denominator);
-  const auto info = RealHost::Info(src);
+  const auto info = RealHost::Info(c.source);
   ASSERT_TRUE(info);
-  const std::vector<DumpedFrame> picture = RealHost::Dump(src, 0, 1);
+  const std::vector<DumpedFrame> picture = RealHost::Dump(c.source, 0, 1);
   ASSERT_EQ(picture.size(), 1u);
 
   // Frames spread over the clip: both ends, minute and ten-minute marks.
   const std::vector<int> frames = {0, 1, 1799, 1800, 17982, 107891};
-  std::string selected = "f = " + src + "." + CallText(c) + "\n";
+  std::string selected = "f = " + c.source + "." + CallText(c) + "\n";
   for (size_t i = 0; i < frames.size(); ++i)
     selected += (i ? " + " : "") + std::string("f.Trim(") + std::to_string(frames[i]) + ", -1)";
   const std::vector<DumpedFrame> want = RealHost::Dump(selected, 0, static_cast<int>(frames.size()));
@@ -113,7 +117,23 @@ TEST_P(SameBytesTest, RealHostFramesEqualOurHostsFrames) {
     DumpedFrame expected = want[i];
     expected.n = frames[i];
     EXPECT_EQ(FirstDifference(expected, got), "") << CallText(c) << " at frame " << frames[i];
+    DumpedFrame source = picture[0];
+    source.n = frames[i];
+    EXPECT_NE(FirstDifference(source, got), "") << CallText(c) << " drew nothing at frame " << frames[i];
   }
+}
+
+std::string Bars(const char* format, int w, int h, unsigned num, unsigned den) {
+  return "ColorBars(" + std::to_string(w) + ", " + std::to_string(h) + ", pixel_type=\"" + format + "\").AssumeFPS(" +
+         std::to_string(num) + ", " + std::to_string(den) + ")";
+}
+
+SameBytesCase Classic(const char* format, int w, int h, unsigned num, unsigned den, const char* function,
+                      std::vector<std::pair<std::string, AVSValue>> args) {
+  std::string name = std::string(format) + "_" + std::to_string(w) + "x" + std::to_string(h) + "_" + function;
+  for (const auto& [arg, value] : args)
+    name += "_" + arg + (value.AsInt() < 0 ? "M" : "") + std::to_string(std::abs(value.AsInt()));
+  return {name, Bars(format, w, h, num, den), function, std::move(args)};
 }
 
 // The real host's sources make no I420 clip: I420 is drawn as YV12, and our
@@ -121,25 +141,49 @@ TEST_P(SameBytesTest, RealHostFramesEqualOurHostsFrames) {
 INSTANTIATE_TEST_SUITE_P(
     Classic, SameBytesTest,
     ::testing::Values(
-        SameBytesCase{"YV12", 640, 480, 30000, 1001, "FrameTC", {}},
-        SameBytesCase{"YV12", 640, 480, 30000, 1001, "FrameTC", {{"offset", 107892}, {"orientation", 2}, {"y", 20}}},
-        SameBytesCase{"YV12", 176, 144, 30000, 1001, "FrameTC", {{"offset", 17982}, {"orientation", 2}, {"y", 7}}},
-        SameBytesCase{"YV12", 640, 480, 30000, 1001, "Tallyburn", {}},
-        SameBytesCase{"YV12", 640, 480, 30000, 1001, "Tallyburn", {{"offset", -10}, {"left", 1}}},
-        SameBytesCase{"YV12", 202, 32, 25, 1, "FrameTC", {{"orientation", 1}, {"y", 18}}},
-        SameBytesCase{"YV12", 202, 32, 25, 1, "Tallyburn", {{"offset", 5}}},
-        SameBytesCase{"YUY2", 320, 240, 24000, 1001, "FrameTC", {{"orientation", 2}, {"y", 3}}},
-        SameBytesCase{"YUY2", 320, 240, 24000, 1001, "Tallyburn", {{"left", 1}}},
-        SameBytesCase{"RGB24", 201, 101, 24, 1, "FrameTC", {{"orientation", 2}, {"y", 87}}},
-        SameBytesCase{"RGB24", 201, 101, 24, 1, "Tallyburn", {}}, SameBytesCase{"RGB32", 92, 14, 30, 1, "FrameTC", {}},
-        SameBytesCase{"RGB32", 122, 14, 30, 1, "Tallyburn", {{"offset", 2000000000}, {"left", 1}}}),
-    [](const auto& p) {
-      std::string name = std::string(p.param.format) + "_" + std::to_string(p.param.width) + "x" +
-                         std::to_string(p.param.height) + "_" + p.param.function;
-      for (const auto& [arg, value] : p.param.args)
-        name += "_" + arg + (value < 0 ? "M" : "") + std::to_string(std::abs(value));
-      return name;
-    });
+        Classic("YV12", 640, 480, 30000, 1001, "FrameTC", {}),
+        Classic("YV12", 640, 480, 30000, 1001, "FrameTC", {{"offset", 107892}, {"orientation", 2}, {"y", 20}}),
+        Classic("YV12", 176, 144, 30000, 1001, "FrameTC", {{"offset", 17982}, {"orientation", 2}, {"y", 7}}),
+        Classic("YV12", 640, 480, 30000, 1001, "Tallyburn", {}),
+        Classic("YV12", 640, 480, 30000, 1001, "Tallyburn", {{"offset", -10}, {"left", 1}}),
+        Classic("YV12", 202, 32, 25, 1, "FrameTC", {{"orientation", 1}, {"y", 18}}),
+        Classic("YV12", 202, 32, 25, 1, "Tallyburn", {{"offset", 5}}),
+        Classic("YUY2", 320, 240, 24000, 1001, "FrameTC", {{"orientation", 2}, {"y", 3}}),
+        Classic("YUY2", 320, 240, 24000, 1001, "Tallyburn", {{"left", 1}}),
+        Classic("RGB24", 201, 101, 24, 1, "FrameTC", {{"orientation", 2}, {"y", 87}}),
+        Classic("RGB24", 201, 101, 24, 1, "Tallyburn", {}), Classic("RGB32", 92, 14, 30, 1, "FrameTC", {}),
+        Classic("RGB32", 122, 14, 30, 1, "Tallyburn", {{"offset", 2000000000}, {"left", 1}})),
+    [](const auto& p) { return p.param.name; });
+
+// The current filters in every format the real host makes: its own bars,
+// in the format as it stores it.
+std::vector<SameBytesCase> EveryFormat() {
+  int count = 0;
+  const PixelFormat* all = AllPixelFormats(&count);
+  std::vector<SameBytesCase> cases;
+  for (const PixelFormat& f : std::vector<PixelFormat>(all, all + count)) {
+    if (f.pixel_type == VideoInfo::CS_I420) continue;
+    std::string source;
+    if (f.family == Family::kGrey) {
+      const std::string depth = f.bits == 32 ? "S" : std::to_string(f.bits);
+      source = "ColorBars(324, 242, pixel_type=\"YUV444P" + depth + "\").ConvertToY()";
+    } else {
+      source = std::string("ColorBars(324, 242, pixel_type=\"") + f.name + "\")";
+    }
+    cases.push_back({std::string(f.name) + "_TallyTC",
+                     source,
+                     "TallyTC",
+                     {{"start", "00:59:59;28"}, {"scale", 2}, {"align", 5}, {"margin", 3}}});
+    cases.push_back({std::string(f.name) + "_TallyFrame",
+                     source + ".AssumeFPS(50, 1)",
+                     "TallyFrame",
+                     {{"start", -3}, {"align", 7}, {"margin", 1}}});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Current, SameBytesTest, ::testing::ValuesIn(EveryFormat()),
+                         [](const auto& p) { return p.param.name; });
 
 // Formats of a current host that the classic pair does not draw: every
 // byte comes back as it went in.
