@@ -23,37 +23,40 @@ Tallyburn::Tallyburn(const PClip& source, int frame_offset, int align_left, IScr
     : GenericVideoFilter(source),
       digit_count(CountDigits(vi.num_frames, frame_offset)),
       offset(frame_offset),
-      left(align_left) {
+      left(align_left),
+      layout(DrawnLayout(vi.pixel_type)),
+      bottom_line(0),
+      first_cell(0) {
   std::memcpy(glyphs, kDigitFont.data(), sizeof glyphs);
   if (vi.width < kCellWidth * digit_count + kPlanarRightMargin || vi.height < kGlyphHeight)
     env->ThrowError("Tallyburn: video is too small");
   std::snprintf(number_format, sizeof number_format, "%s0%id", "%", digit_count);
+  // The cells stand on the picture's bottom line: buffer line 0 in RGB,
+  // vi.height - 1 in the top-down formats. Right-aligned cells end at the
+  // line's last byte, two pixels short of it in YV12.
+  bottom_line = IsBottomUp(layout) ? 0 : vi.height - 1;
+  if (left == 0 && layout != PixelLayout::kUndrawn) {
+    const int bpp = BytesPerPixel(layout);
+    first_cell = vi.width * bpp - kCellWidth * bpp * digit_count;
+    if (layout == PixelLayout::kYv12) first_cell -= kPlanarRightMargin;
+  }
 }
 
 void Tallyburn::DrawDigit(uint8* dst, int cell_offset, uint8_t digit, int pitch) const noexcept {
   uint8_t sign[kGlyphBytes];
   const uint8_t* const glyph = GlyphOrSign(glyphs, digit, sign);
-  // The cells stand on the picture's bottom line: buffer line 0 in RGB,
-  // vi.height - 1 in the top-down formats. Glyph bytes are the luma too.
-  const PixelLayout layout = DrawnLayout(vi.pixel_type);
-  const int bottom_line = IsBottomUp(layout) ? 0 : vi.height - 1;
+  // Glyph bytes are the luma too.
   PaintCellAt(layout, dst, pitch, bottom_line, cell_offset, glyph, kCellWidth - kGlyphWidth, LumaLevels{0, 255});
 }
 
 PVideoFrame __stdcall Tallyburn::GetFrame(int n, IScriptEnvironment* env) {
   PVideoFrame frame = child->GetFrame(n, env);
   env->MakeWritable(&frame);
-  const PixelLayout layout = DrawnLayout(vi.pixel_type);
   uint8* const dst = frame->GetWritePtr();
   if (layout == PixelLayout::kUndrawn || dst == nullptr) return frame;
 
   const int pitch = frame->GetPitch();
   const int cell_bytes = kCellWidth * BytesPerPixel(layout);
-  int first_cell = 0;
-  if (left == 0) {
-    first_cell = frame->GetRowSize() - cell_bytes * digit_count;
-    if (layout == PixelLayout::kYv12) first_cell -= kPlanarRightMargin;
-  }
 
   char text[20];
   std::snprintf(text, sizeof text, number_format, WrapAdd(n, offset));

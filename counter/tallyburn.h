@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "draw/pixel_layout.h"
 #include "glyphs/digit_font.h"
 #include "plugin/avisynth.h"
 
@@ -32,6 +33,10 @@ class Tallyburn : public GenericVideoFilter {
   int digit_count;
   int offset;
   int left;
+  // Fixed by the clip's format and size, worked out once.
+  PixelLayout layout;
+  int bottom_line;  // buffer line of the picture's bottom line
+  int first_cell;   // byte offset of the first cell in a line
 };
 
 }  // namespace tallyburn

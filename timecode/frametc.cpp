@@ -30,7 +30,12 @@ constexpr uint8_t kLumaBackground = 16;
 }  // namespace
 
 FrameTC::FrameTC(const PClip& source, int frame_offset, int box_orientation, int box_y, IScriptEnvironment* env)
-    : GenericVideoFilter(source), offset(frame_offset), orientation(box_orientation), y(box_y) {
+    : GenericVideoFilter(source),
+      offset(frame_offset),
+      orientation(box_orientation),
+      y(box_y),
+      layout(DrawnLayout(vi.pixel_type)),
+      x(0) {
   std::memcpy(glyphs, kDigitFont.data(), sizeof glyphs);
   if (vi.width < kBoxWidth || vi.height < kBoxHeight) env->ThrowError("FrameTC: video is too small");
   if (y < 0 || y > vi.height - kBoxHeight) env->ThrowError("FrameTC: y value is invalid");
@@ -42,6 +47,10 @@ FrameTC::FrameTC(const PClip& source, int frame_offset, int box_orientation, int
   if (!ClassifyRate(fps, &rate)) env->ThrowError("FrameTC: fps of the video must be 23.976, 24, 25, 29.97 or 30");
   fps_base = rate.fps_base;
   drop_frame = rate.drop_frame;
+  if (orientation == kRight)
+    x = vi.width - kBoxWidth;
+  else if (orientation == kCenter)
+    x = vi.width / 2 - kBoxWidth / 2;
 }
 
 void FrameTC::FormatTimecode(int n, char (&timecode_text)[kTextSize]) const noexcept {
@@ -56,7 +65,6 @@ void FrameTC::DrawDigit(int cell_offset, int row, int blank_columns, uint8* dst,
   // RGB: `row` is the buffer line of the cell's bottom line. Top-down
   // formats: `row` is -y and the cell's top line is vi.height - 14 + row, so
   // its bottom line is vi.height - 1 + row.
-  const PixelLayout layout = DrawnLayout(vi.pixel_type);
   const int bottom_line = IsBottomUp(layout) ? row : vi.height - 1 + row;
   PaintCellAt(layout, dst, pitch, bottom_line, cell_offset, glyph, blank_columns,
               LumaLevels{kLumaBackground, kLumaInk - kLumaBackground});
@@ -65,23 +73,15 @@ void FrameTC::DrawDigit(int cell_offset, int row, int blank_columns, uint8* dst,
 PVideoFrame __stdcall FrameTC::GetFrame(int n, IScriptEnvironment* env) {
   PVideoFrame frame = child->GetFrame(n, env);
   env->MakeWritable(&frame);
-  const PixelLayout layout = DrawnLayout(vi.pixel_type);
   uint8* const dst = frame->GetWritePtr();
   if (layout == PixelLayout::kUndrawn || dst == nullptr) return frame;
 
   const int pitch = frame->GetPitch();
   const int height = frame->GetHeight();
   const int bpp = BytesPerPixel(layout);
-  const int width = frame->GetRowSize() / bpp;
 
   char timecode_text[kTextSize];
   FormatTimecode(n, timecode_text);
-
-  int x = 0;  // picture column of box column 0
-  if (orientation == kRight)
-    x = width - kBoxWidth;
-  else if (orientation == kCenter)
-    x = width / 2 - kBoxWidth / 2;
 
   if (layout == PixelLayout::kYv12) {
     // Neutral chroma under the box: 46 samples by 7 lines from (x/2, Hc -

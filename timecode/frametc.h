@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "draw/pixel_layout.h"
 #include "glyphs/digit_font.h"
 #include "plugin/avisynth.h"
 
@@ -34,6 +35,9 @@ class FrameTC : public GenericVideoFilter {
   double fps;
   int fps_base;
   bool drop_frame;
+  // Fixed by the clip's format and size, worked out once.
+  PixelLayout layout;
+  int x;  // picture column of the box's first column
 };
 
 }  // namespace tallyburn
