@@ -102,6 +102,23 @@ const PixelFormat* AllPixelFormats(int* count) noexcept {
   return kFormats.data();
 }
 
+std::optional<PixelFormat> FindPixelFormat(Family family, int bits, int log2_chroma_w, int log2_chroma_h) noexcept {
+  for (const PixelFormat& f : kFormats)
+    if (f.family == family && f.bits == bits && f.log2_chroma_w == log2_chroma_w && f.log2_chroma_h == log2_chroma_h &&
+        !f.alpha && f.pixel_type != static_cast<int>(0xA0000010u))
+      return f;
+  return std::nullopt;
+}
+
+int SlotPlanes(const PixelFormat& f) noexcept {
+  return f.family == Family::kPlanarYuv || f.family == Family::kPlanarRgb ? 3 : 1;
+}
+
+PlaneSize PlaneSizeOf(const PixelFormat& f, int width, int height, int plane_index) noexcept {
+  if (plane_index == 0) return {width * f.channels * f.bytes_per_sample, height};
+  return {(width >> f.log2_chroma_w) * f.bytes_per_sample, height >> f.log2_chroma_h};
+}
+
 Levels LevelsOf(const PixelFormat& f) noexcept {
   if (f.rgb()) {
     const uint32_t white = f.sample == SampleType::kF32 ? 0 : (1u << f.bits) - 1;

@@ -45,6 +45,23 @@ std::optional<PixelFormat> DescribePixelType(int pixel_type) noexcept;
 // Every format we draw, for tests and benchmarks that sweep them all.
 const PixelFormat* AllPixelFormats(int* count) noexcept;
 
+// The format with these properties (no alpha), or nothing.
+std::optional<PixelFormat> FindPixelFormat(Family family, int bits, int log2_chroma_w, int log2_chroma_h) noexcept;
+
+// Planes of a frame a 2.5 plug-in sees through the frame's slots: 1 for
+// packed and grey formats, 3 for planar YUV and RGB (alpha is not among
+// them).
+int SlotPlanes(const PixelFormat& format) noexcept;
+
+// The picture of one of those planes: 0 the main slot (Y, G or the packed
+// plane), 1 and 2 the U and V slots (U and V, or B and R).
+struct PlaneSize {
+  int row_bytes;
+  int height;
+};
+PlaneSize PlaneSizeOf(const PixelFormat& format, int width, int height, int plane_index) noexcept;
+inline constexpr int kSlotPlaneIds[3] = {1, 2, 4};  // PLANAR_Y, PLANAR_U, PLANAR_V
+
 // Sample values as the format stores them: limited-range luma 235 and 16
 // (scaled with the depth; 235/255 and 16/255 in float) and neutral chroma
 // (128 scaled, 0.0 in float) in YUV; full-scale white and black in RGB.

@@ -249,8 +249,11 @@ std::unique_ptr<FrameSink> MakeSink(const Options& o, const VideoInfo& vi) {
     return std::make_unique<PngSink>(path, vi);
   }
   if (path == "-" || EndsWith(path, ".y4m")) {
-    if (!vi.IsYUY2() && !vi.IsYV12())
-      throw ToolError(path + ": an RGB clip cannot be written as YUV4MPEG2: use --raw, or a .png output");
+    // Checked before the output is opened, so nothing is created for it.
+    const std::optional<PixelFormat> f = DescribePixelType(vi.pixel_type);
+    if (!f || Y4mColourOf(*f).empty())
+      throw ToolError(path + ": a clip in " + (f ? f->name : std::string("this format")) +
+                      " cannot be written as YUV4MPEG2: use --raw, or a .png output");
     const std::optional<Y4mTags> keep = TagsOfTheY4mInput();
     return std::make_unique<Y4mSink>(OutputStream::Open(path), vi, keep ? &*keep : nullptr);
   }

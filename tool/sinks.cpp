@@ -4,21 +4,23 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 
 namespace tallyburn::tool {
 
 void RawSink::Write(const VideoFrame& frame, int) {
-  const bool rgb = vi_.pixel_type == VideoInfo::CS_BGR24 || vi_.pixel_type == VideoInfo::CS_BGR32;
-  const bool planar = vi_.pixel_type == VideoInfo::CS_YV12 || vi_.pixel_type == VideoInfo::CS_I420;
-  for (const int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
-    if (plane != PLANAR_Y && !planar) break;
-    const int rows = frame.GetHeight(plane);
-    for (int r = 0; r < rows; ++r) {
-      const int line = rgb ? rows - 1 - r : r;  // back to top-down
+  // Planes in slot order (Y U V, or G B R as ffmpeg's gbrp), packed RGB
+  // turned top-down; alpha planes are not in the frame's slots.
+  const PixelFormat f = *DescribePixelType(vi_.pixel_type);
+  for (int k = 0; k < SlotPlanes(f); ++k) {
+    const int plane = kSlotPlaneIds[k];
+    const PlaneSize size = PlaneSizeOf(f, vi_.width, vi_.height, k);
+    for (int r = 0; r < size.height; ++r) {
+      const int line = f.bottom_up() ? size.height - 1 - r : r;
       out_->Write(frame.GetReadPtr(plane) + static_cast<ptrdiff_t>(line) * frame.GetPitch(plane),
-                  static_cast<size_t>(frame.GetRowSize(plane)));
+                  static_cast<size_t>(size.row_bytes));
     }
   }
 }
@@ -71,38 +73,74 @@ std::string ExpandFramePattern(const std::string& path, int n) {
   return out;
 }
 
-void ToRgb(const VideoFrame& frame, const VideoInfo& vi, std::vector<uint8_t>& rgb) {
+namespace {
+
+// One sample as a value on the 8-bit scale (0 to 255, finer for deeper
+// formats); float chroma, centred on 0, is moved to centre on 128.
+double Sample8(const uint8_t* p, const PixelFormat& f, bool chroma) {
+  switch (f.sample) {
+    case SampleType::kU8: return p[0];
+    case SampleType::kU16: {
+      uint16_t v;
+      std::memcpy(&v, p, 2);
+      return v / static_cast<double>(1 << (f.bits - 8));
+    }
+    case SampleType::kF32: {
+      float v;
+      std::memcpy(&v, p, 4);
+      return chroma && !f.rgb() ? v * 255.0 + 128.0 : v * 255.0;
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+int PngDepth(const PixelFormat& f) { return f.rgb() && f.bits > 8 ? 16 : 8; }
+
+void ToRgb(const VideoFrame& frame, const VideoInfo& vi, std::vector<uint16_t>& rgb) {
+  const PixelFormat f = *DescribePixelType(vi.pixel_type);
   const int w = vi.width, h = vi.height;
+  const double top = PngDepth(f) == 16 ? 65535.0 : 255.0;
   rgb.resize(static_cast<size_t>(w) * h * 3);
-  const auto clamp = [](int v) { return static_cast<uint8_t>(std::clamp(v, 0, 255)); };
-  // Integer BT.601 studio-range conversion, 16.16 fixed point.
-  const auto put = [&](uint8_t* dst, int y, int u, int v) {
-    const int c = (y - 16) * 76309, d = u - 128, e = v - 128;
-    dst[0] = clamp((c + 104597 * e + 32768) >> 16);
-    dst[1] = clamp((c - 25675 * d - 53279 * e + 32768) >> 16);
-    dst[2] = clamp((c + 132201 * d + 32768) >> 16);
+  const auto clamp = [top](double v) { return static_cast<uint16_t>(std::lround(std::clamp(v, 0.0, top))); };
+  const auto row = [&](int plane, int y, int log2_h) {
+    const int line = f.bottom_up() ? h - 1 - y : y >> log2_h;
+    return frame.GetReadPtr(plane) + static_cast<ptrdiff_t>(line) * frame.GetPitch(plane);
   };
-  for (int yy = 0; yy < h; ++yy) {
-    uint8_t* dst = rgb.data() + static_cast<size_t>(yy) * w * 3;
-    switch (vi.pixel_type) {
-      case VideoInfo::CS_BGR24:
-      case VideoInfo::CS_BGR32: {
-        const int bpp = vi.pixel_type == VideoInfo::CS_BGR24 ? 3 : 4;
-        const uint8_t* src = frame.GetReadPtr() + static_cast<ptrdiff_t>(h - 1 - yy) * frame.GetPitch();
-        for (int x = 0; x < w; ++x, dst += 3, src += bpp) dst[0] = src[2], dst[1] = src[1], dst[2] = src[0];
-        break;
+  const int bytes = f.bytes_per_sample;
+  for (int y = 0; y < h; ++y) {
+    uint16_t* dst = rgb.data() + static_cast<size_t>(y) * w * 3;
+    for (int x = 0; x < w; ++x, dst += 3) {
+      double r = 0, g = 0, b = 0;
+      if (f.family == Family::kPackedRgb) {
+        const uint8_t* p = row(PLANAR_Y, y, 0) + static_cast<size_t>(x) * f.channels * bytes;
+        b = Sample8(p, f, false), g = Sample8(p + bytes, f, false), r = Sample8(p + 2 * bytes, f, false);
+      } else if (f.family == Family::kPlanarRgb) {
+        g = Sample8(row(PLANAR_Y, y, 0) + static_cast<size_t>(x) * bytes, f, false);
+        b = Sample8(row(PLANAR_U, y, 0) + static_cast<size_t>(x) * bytes, f, false);
+        r = Sample8(row(PLANAR_V, y, 0) + static_cast<size_t>(x) * bytes, f, false);
+      } else {
+        double luma = 0, u = 128, v = 128;
+        if (f.family == Family::kYuy2) {
+          const uint8_t* p = row(PLANAR_Y, y, 0);
+          luma = p[2 * x], u = p[(x & ~1) * 2 + 1], v = p[(x & ~1) * 2 + 3];
+        } else {
+          luma = Sample8(row(PLANAR_Y, y, 0) + static_cast<size_t>(x) * bytes, f, false);
+          if (f.family == Family::kPlanarYuv) {
+            const size_t cx = static_cast<size_t>(x >> f.log2_chroma_w) * bytes;
+            u = Sample8(row(PLANAR_U, y, f.log2_chroma_h) + cx, f, true);
+            v = Sample8(row(PLANAR_V, y, f.log2_chroma_h) + cx, f, true);
+          }
+        }
+        // BT.601, studio range.
+        const double c = (luma - 16) * 255.0 / 219.0, d = (u - 128) * 255.0 / 224.0, e = (v - 128) * 255.0 / 224.0;
+        r = c + 1.402 * e;
+        g = c - 0.344136 * d - 0.714136 * e;
+        b = c + 1.772 * d;
       }
-      case VideoInfo::CS_YUY2: {
-        const uint8_t* src = frame.GetReadPtr() + static_cast<ptrdiff_t>(yy) * frame.GetPitch();
-        for (int x = 0; x < w; ++x, dst += 3) put(dst, src[2 * x], src[(x & ~1) * 2 + 1], src[(x & ~1) * 2 + 3]);
-        break;
-      }
-      default: {
-        const uint8_t* y = frame.GetReadPtr() + static_cast<ptrdiff_t>(yy) * frame.GetPitch();
-        const uint8_t* u = frame.GetReadPtr(PLANAR_U) + static_cast<ptrdiff_t>(yy / 2) * frame.GetPitch(PLANAR_U);
-        const uint8_t* v = frame.GetReadPtr(PLANAR_V) + static_cast<ptrdiff_t>(yy / 2) * frame.GetPitch(PLANAR_V);
-        for (int x = 0; x < w; ++x, dst += 3) put(dst, y[x], u[x / 2], v[x / 2]);
-      }
+      const double scale = top / 255.0;
+      dst[0] = clamp(r * scale), dst[1] = clamp(g * scale), dst[2] = clamp(b * scale);
     }
   }
 }
@@ -123,10 +161,25 @@ void PngSink::Write(const VideoFrame& frame, int n) {
     throw ToolError(name + ": cannot write the PNG");
   }
   png_init_io(png, file);
-  png_set_IHDR(png, info, static_cast<png_uint_32>(vi_.width), static_cast<png_uint_32>(vi_.height), 8,
+  const int depth = PngDepth(*DescribePixelType(vi_.pixel_type));
+  png_set_IHDR(png, info, static_cast<png_uint_32>(vi_.width), static_cast<png_uint_32>(vi_.height), depth,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
   png_write_info(png, info);
-  for (int yy = 0; yy < vi_.height; ++yy) png_write_row(png, rgb_.data() + static_cast<size_t>(yy) * vi_.width * 3);
+  // PNG samples are big-endian bytes, one per sample at depth 8.
+  const size_t samples = static_cast<size_t>(vi_.width) * 3;
+  std::vector<uint8_t> line(samples * static_cast<size_t>(depth / 8));
+  for (int yy = 0; yy < vi_.height; ++yy) {
+    const uint16_t* src = rgb_.data() + static_cast<size_t>(yy) * samples;
+    for (size_t i = 0; i < samples; ++i) {
+      if (depth == 16) {
+        line[2 * i] = static_cast<uint8_t>(src[i] >> 8);
+        line[2 * i + 1] = static_cast<uint8_t>(src[i]);
+      } else {
+        line[i] = static_cast<uint8_t>(src[i]);
+      }
+    }
+    png_write_row(png, line.data());
+  }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
   if (std::fclose(file) != 0) throw ToolError(name + ": write error: " + std::strerror(errno));

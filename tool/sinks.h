@@ -31,8 +31,9 @@ class Y4mSink final : public FrameSink {
   Y4mWriter writer_;
 };
 
-// Native packing, lines top-down: what ffmpeg's rawvideo reads as bgr24,
-// bgra, yuyv422 or yuv420p.
+// Native packing, lines top-down, planes in slot order: what ffmpeg's
+// rawvideo reads as bgr24, bgra, bgr48le, bgra64le, yuyv422, yuv420p,
+// yuv422p10le, gray16le, gbrp, ...
 class RawSink final : public FrameSink {
  public:
   RawSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi) : out_(std::move(out)), vi_(vi) {}
@@ -56,7 +57,7 @@ class PngSink final : public FrameSink {
  private:
   std::string path_;
   VideoInfo vi_;
-  std::vector<uint8_t> rgb_;  // one picture, top line first
+  std::vector<uint16_t> rgb_;  // one picture, top line first
   std::vector<std::string> written_;
 };
 
@@ -65,7 +66,12 @@ class PngSink final : public FrameSink {
 bool HasFramePattern(const std::string& path);
 std::string ExpandFramePattern(const std::string& path, int n);
 
-// The picture as 8-bit RGB, top line first (BT.601 studio range for YUV).
-void ToRgb(const VideoFrame& frame, const VideoInfo& vi, std::vector<uint8_t>& rgb);
+// The bits per sample a frame's PNG has: 16 for RGB deeper than 8 bits,
+// 8 for the rest.
+int PngDepth(const PixelFormat& format);
+
+// The picture as RGB samples at that depth, top line first (BT.601 studio
+// range for YUV of any depth).
+void ToRgb(const VideoFrame& frame, const VideoInfo& vi, std::vector<uint16_t>& rgb);
 
 }  // namespace tallyburn::tool

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tool/io.h"
+#include "tool/raw_formats.h"
 #include "tool/y4m.h"
 
 namespace tallyburn::tool {
@@ -206,23 +207,20 @@ class RawClip final : public StreamClip {
 
  private:
   bool ReadOne(int n, VideoFrame& frame) override {
-    const bool rgb = vi_.pixel_type == VideoInfo::CS_BGR24 || vi_.pixel_type == VideoInfo::CS_BGR32;
-    const bool planar = vi_.pixel_type == VideoInfo::CS_YV12 || vi_.pixel_type == VideoInfo::CS_I420;
-    size_t want = 0;
-    for (const int plane : {PLANAR_Y, PLANAR_U, PLANAR_V})
-      if (plane == PLANAR_Y || planar) want += static_cast<size_t>(frame.GetRowSize(plane)) * frame.GetHeight(plane);
+    const PixelFormat f = *DescribePixelType(vi_.pixel_type);
+    const size_t want = RawFrameBytes(f, vi_.width, vi_.height);
     size_t got = 0;
-    for (const int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
-      if (plane != PLANAR_Y && !planar) break;
-      const int rows = frame.GetHeight(plane), row = frame.GetRowSize(plane);
-      uint8_t* base = plane == PLANAR_Y ? frame.GetWritePtr() : frame.GetWritePtr(plane);
-      for (int r = 0; r < rows; ++r) {
-        const int line = rgb ? rows - 1 - r : r;  // RGB frames are stored bottom-up
+    for (int k = 0; k < SlotPlanes(f); ++k) {
+      const int plane = kSlotPlaneIds[k];
+      const PlaneSize size = PlaneSizeOf(f, vi_.width, vi_.height, k);
+      uint8_t* base = frame.GetWritePtr(plane);
+      for (int r = 0; r < size.height; ++r) {
+        const int line = f.bottom_up() ? size.height - 1 - r : r;  // packed RGB is stored bottom-up
         const size_t read =
-            in_->Read(base + static_cast<ptrdiff_t>(line) * frame.GetPitch(plane), static_cast<size_t>(row));
+            in_->Read(base + static_cast<ptrdiff_t>(line) * frame.GetPitch(plane), static_cast<size_t>(size.row_bytes));
         got += read;
         if (got == 0) return false;
-        if (read < static_cast<size_t>(row))
+        if (read < static_cast<size_t>(size.row_bytes))
           throw ToolError(in_->name() + ": truncated frame " + std::to_string(n) + " (got " + std::to_string(got) +
                           " of " + std::to_string(want) + " bytes)");
       }
@@ -236,21 +234,29 @@ class RawClip final : public StreamClip {
 // A script error from one of the tool's own functions.
 [[noreturn]] void Refuse(IScriptEnvironment*, const std::string& message) { throw host::HostError(message); }
 
-int PixelTypeByName(IScriptEnvironment* env, const char* function, const char* name) {
-  struct Named {
-    const char* names[2];
-    int type;
-  };
-  static constexpr Named kTypes[] = {{{"RGB24", "bgr24"}, VideoInfo::CS_BGR24},
-                                     {{"RGB32", "bgra"}, VideoInfo::CS_BGR32},
-                                     {{"YUY2", "yuyv422"}, VideoInfo::CS_YUY2},
-                                     {{"YV12", "yuv420p"}, VideoInfo::CS_YV12},
-                                     {{"I420", "IYUV"}, VideoInfo::CS_I420}};
-  for (const Named& t : kTypes)
-    for (const char* n : t.names)
-      if (strcasecmp(n, name) == 0) return t.type;
+// The bars and blank clips come in the classic formats; raw frames in every
+// format without alpha, by the host's name or ffmpeg's.
+int PixelTypeByName(IScriptEnvironment* env, const char* function, const char* name, bool classic_only) {
+  if (classic_only) {
+    struct Named {
+      const char* names[2];
+      int type;
+    };
+    static constexpr Named kTypes[] = {{{"RGB24", "bgr24"}, VideoInfo::CS_BGR24},
+                                       {{"RGB32", "bgra"}, VideoInfo::CS_BGR32},
+                                       {{"YUY2", "yuyv422"}, VideoInfo::CS_YUY2},
+                                       {{"YV12", "yuv420p"}, VideoInfo::CS_YV12},
+                                       {{"I420", "IYUV"}, VideoInfo::CS_I420}};
+    for (const Named& t : kTypes)
+      for (const char* n : t.names)
+        if (strcasecmp(n, name) == 0) return t.type;
+    Refuse(env, std::string(function) + ": unknown pixel_type \"" + name +
+                    "\" (RGB24, RGB32, YUY2, YV12, I420, or bgr24, bgra, yuyv422, yuv420p)");
+  }
+  if (const int type = RawPixelType(name); type != 0) return type;
   Refuse(env, std::string(function) + ": unknown pixel_type \"" + name +
-                  "\" (RGB24, RGB32, YUY2, YV12, I420, or bgr24, bgra, yuyv422, yuv420p)");
+                  "\" (a host name such as YV12, YUV422P10, RGB48 or RGBP16, or ffmpeg's, such as yuv420p, "
+                  "yuv422p10le, bgr48le or gbrp16le; no alpha)");
 }
 
 // Frame size and format, checked before anything is allocated for them.
@@ -258,11 +264,12 @@ VideoInfo CheckedVideo(IScriptEnvironment* env, const char* function, int width,
   if (width < 1 || width > kMaxDimension || height < 1 || height > kMaxDimension)
     Refuse(env, std::string(function) + ": size " + std::to_string(width) + "x" + std::to_string(height) +
                     " is outside 1 to 16384 per side");
-  const bool planar = pixel_type == VideoInfo::CS_YV12 || pixel_type == VideoInfo::CS_I420;
-  if ((planar || pixel_type == VideoInfo::CS_YUY2) && width % 2 != 0)
-    Refuse(env, std::string(function) + ": width " + std::to_string(width) + " must be even for this pixel_type");
-  if (planar && height % 2 != 0)
-    Refuse(env, std::string(function) + ": height " + std::to_string(height) + " must be even for 4:2:0");
+  const PixelFormat f = *DescribePixelType(pixel_type);
+  if (width % f.chroma_step_w() != 0)
+    Refuse(env, std::string(function) + ": width " + std::to_string(width) + " must be a multiple of " +
+                    std::to_string(f.chroma_step_w()) + " for " + f.name);
+  if (height % f.chroma_step_h() != 0)
+    Refuse(env, std::string(function) + ": height " + std::to_string(height) + " must be even for " + f.name);
   VideoInfo vi{};
   vi.width = width;
   vi.height = height;
@@ -296,7 +303,7 @@ enum PatternArg { kPatWidth, kPatHeight, kPatPixelType, kPatLength, kPatFps, kPa
 constexpr const char* kPatternParams = "[width]i[height]i[pixel_type]s[length]i[fps]f[fps_denominator]i";
 
 AVSValue CreatePattern(AVSValue args, IScriptEnvironment* env, const char* function, bool bars) {
-  const int type = PixelTypeByName(env, function, args[kPatPixelType].AsString("YV12"));
+  const int type = PixelTypeByName(env, function, args[kPatPixelType].AsString("YV12"), true);
   VideoInfo vi = CheckedVideo(env, function, args[kPatWidth].AsInt(640), args[kPatHeight].AsInt(480), type);
   vi.num_frames = args[kPatLength].AsInt(300);
   if (vi.num_frames < 0) Refuse(env, std::string(function) + ": length must not be negative");
@@ -347,16 +354,12 @@ AVSValue __cdecl CreateY4MSource(AVSValue args, void*, IScriptEnvironment* env) 
 enum RawArg { kRawPath, kRawWidth, kRawHeight, kRawPixelType, kRawFps, kRawFpsDen, kRawLength };
 
 AVSValue __cdecl CreateRawSource(AVSValue args, void*, IScriptEnvironment* env) {
-  const int type = PixelTypeByName(env, "RawSource", args[kRawPixelType].AsString("YV12"));
+  const int type = PixelTypeByName(env, "RawSource", args[kRawPixelType].AsString("YV12"), false);
   VideoInfo vi = CheckedVideo(env, "RawSource", args[kRawWidth].AsInt(), args[kRawHeight].AsInt(), type);
   SetRate(env, "RawSource", vi, args[kRawFps], args[kRawFpsDen]);
   try {
     auto in = InputStream::Open(args[kRawPath].AsString(""));
-    const int64_t luma = static_cast<int64_t>(vi.width) * vi.height;
-    const int64_t frame_bytes = type == VideoInfo::CS_BGR24   ? luma * 3
-                                : type == VideoInfo::CS_BGR32 ? luma * 4
-                                : type == VideoInfo::CS_YUY2  ? luma * 2
-                                                              : luma + luma / 2;
+    const auto frame_bytes = static_cast<int64_t>(RawFrameBytes(*DescribePixelType(type), vi.width, vi.height));
     const Length length = SetLength(env, "RawSource", args[kRawLength], *in, in->size(), frame_bytes, vi);
     return new RawClip(vi, std::move(in), length);
   } catch (const ToolError& e) {

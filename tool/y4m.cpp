@@ -1,7 +1,10 @@
 #include "tool/y4m.h"
 
+#include "tool/raw_formats.h"
+
 #include <charconv>
 #include <cstring>
+#include <optional>
 
 namespace tallyburn::tool {
 namespace {
@@ -27,7 +30,56 @@ void ParseRatio(const InputStream& in, std::string_view tag, std::string_view va
   den = static_cast<unsigned>(d);
 }
 
+struct Subsampling {
+  const char* name;
+  int log2_w, log2_h;
+};
+constexpr Subsampling kSubsamplings[] = {{"420", 1, 1}, {"422", 1, 0}, {"444", 0, 0}, {"411", 2, 0}};
+
 }  // namespace
+
+int Y4mPixelType(std::string_view colour) noexcept {
+  // 8-bit 4:2:0 with its chroma sitings, and 8-bit 4:2:2 as YUY2, as the
+  // classic filters draw them.
+  if (colour == "420jpeg" || colour == "420paldv" || colour == "420mpeg2" || colour == "420") return VideoInfo::CS_YV12;
+  if (colour == "422") return VideoInfo::CS_YUY2;
+  int bits = 8;
+  std::string_view base = colour;
+  if (base.rfind("mono", 0) == 0) {
+    if (base.size() > 4) {
+      long long b = 0;
+      if (!ParseInt(base.substr(4), b) || (b != 10 && b != 12 && b != 14 && b != 16)) return 0;
+      bits = static_cast<int>(b);
+    }
+    const auto f = FindPixelFormat(Family::kGrey, bits, 0, 0);
+    return f ? f->pixel_type : 0;
+  }
+  if (const size_t p = base.find('p'); p != std::string_view::npos) {
+    long long b = 0;
+    if (!ParseInt(base.substr(p + 1), b) || (b != 10 && b != 12 && b != 14 && b != 16)) return 0;
+    bits = static_cast<int>(b);
+    base = base.substr(0, p);
+  }
+  for (const Subsampling& s : kSubsamplings) {
+    if (base != s.name) continue;
+    const auto f = FindPixelFormat(Family::kPlanarYuv, bits, s.log2_w, s.log2_h);
+    return f ? f->pixel_type : 0;
+  }
+  return 0;
+}
+
+std::string Y4mColourOf(const PixelFormat& f) {
+  if (f.sample == SampleType::kF32 || f.alpha) return "";
+  if (f.family == Family::kYuy2) return "422";
+  if (f.family == Family::kGrey) return f.bits == 8 ? "mono" : "mono" + std::to_string(f.bits);
+  if (f.family != Family::kPlanarYuv) return "";
+  for (const Subsampling& s : kSubsamplings) {
+    if (s.log2_w != f.log2_chroma_w || s.log2_h != f.log2_chroma_h) continue;
+    if (f.bits > 8) return std::string(s.name) + "p" + std::to_string(f.bits);
+    return f.log2_chroma_h == 1 ? "420jpeg" : s.name;
+  }
+  return "";
+}
 
 Y4mHeader ReadY4mHeader(InputStream& in) {
   std::string line;
@@ -92,10 +144,10 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
         break;
       }
       case 'C':
-        if (value == "420jpeg" || value == "420paldv" || value == "420mpeg2" || value == "420" || value == "422")
-          h.colour = value;
-        else
-          Fail(in, "colour space '" + std::string(tag) + "' is not supported (only 8-bit 4:2:0 and 4:2:2)");
+        if (Y4mPixelType(value) == 0)
+          Fail(in, "colour space '" + std::string(tag) +
+                       "' is not supported (4:2:0, 4:2:2, 4:4:4, 4:1:1 and mono, 8 to 16 bits)");
+        h.colour = value;
         break;
       case 'X':  // extensions carry nothing we need
         break;
@@ -105,10 +157,11 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
   if (!have_width) Fail(in, "header has no width (W)");
   if (!have_height) Fail(in, "header has no height (H)");
   if (!have_rate) Fail(in, "header has no frame rate (F)");
-  h.pixel_type = h.colour == "422" ? VideoInfo::CS_YUY2 : VideoInfo::CS_YV12;
-  if (h.width % 2 != 0 || (h.pixel_type == VideoInfo::CS_YV12 && h.height % 2 != 0))
-    Fail(in, "odd size " + std::to_string(h.width) + "x" + std::to_string(h.height) +
-                 " for 4:" + (h.pixel_type == VideoInfo::CS_YV12 ? "2:0" : "2:2") + " chroma");
+  h.pixel_type = Y4mPixelType(h.colour);
+  const PixelFormat f = *DescribePixelType(h.pixel_type);
+  if (h.width % f.chroma_step_w() != 0 || h.height % f.chroma_step_h() != 0)
+    Fail(in, "size " + std::to_string(h.width) + "x" + std::to_string(h.height) + " is not whole chroma samples of C" +
+                 h.colour);
   return h;
 }
 
@@ -123,10 +176,7 @@ VideoInfo Y4mVideoInfo(const Y4mHeader& h) {
   return vi;
 }
 
-size_t Y4mFrameBytes(const Y4mHeader& h) {
-  const size_t luma = static_cast<size_t>(h.width) * static_cast<size_t>(h.height);
-  return h.pixel_type == VideoInfo::CS_YUY2 ? luma * 2 : luma + luma / 2;
-}
+size_t Y4mFrameBytes(const Y4mHeader& h) { return RawFrameBytes(*DescribePixelType(h.pixel_type), h.width, h.height); }
 
 bool ReadY4mFrameHeader(InputStream& in, int n) {
   char magic[5];
@@ -155,12 +205,16 @@ void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame
                    " bytes)");
   };
 
-  if (h.pixel_type == VideoInfo::CS_YV12) {
-    for (const int plane : {PLANAR_Y, PLANAR_U, PLANAR_V}) {
+  if (h.pixel_type != VideoInfo::CS_YUY2) {
+    // Planes in the stream's order, Y U V, each straight into its frame plane.
+    const PixelFormat f = *DescribePixelType(h.pixel_type);
+    for (int k = 0; k < SlotPlanes(f); ++k) {
+      const int plane = kSlotPlaneIds[k];
+      const PlaneSize size = PlaneSizeOf(f, h.width, h.height, k);
       uint8_t* dst = frame.GetWritePtr(plane);
-      const int row = frame.GetRowSize(plane), pitch = frame.GetPitch(plane);
-      for (int r = 0; r < frame.GetHeight(plane); ++r)
-        read(dst + static_cast<ptrdiff_t>(r) * pitch, static_cast<size_t>(row));
+      const int pitch = frame.GetPitch(plane);
+      for (int r = 0; r < size.height; ++r)
+        read(dst + static_cast<ptrdiff_t>(r) * pitch, static_cast<size_t>(size.row_bytes));
     }
     return;
   }
@@ -183,15 +237,16 @@ void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame
 }
 
 Y4mWriter::Y4mWriter(OutputStream& out, const VideoInfo& vi, const Y4mTags* keep) : out_(out), vi_(vi) {
-  if (vi.pixel_type != VideoInfo::CS_YV12 && vi.pixel_type != VideoInfo::CS_I420 && vi.pixel_type != VideoInfo::CS_YUY2)
-    throw ToolError(out.name() + ": an RGB clip cannot be written as YUV4MPEG2: use --raw, or a .png output");
-  const bool yuy2 = vi.pixel_type == VideoInfo::CS_YUY2;
-  if (yuy2) {
-    scratch_.resize(static_cast<size_t>(vi.width) * 2);
-    colour_ = "422";
-  } else if (keep && keep->colour.rfind("420", 0) == 0) {
+  const std::optional<PixelFormat> f = DescribePixelType(vi.pixel_type);
+  colour_ = f ? Y4mColourOf(*f) : "";
+  if (colour_.empty())
+    throw ToolError(out.name() + ": a clip in " + (f ? f->name : std::string("this format")) +
+                    " cannot be written as YUV4MPEG2: use --raw, or a .png output");
+  format_ = *f;
+  if (vi.pixel_type == VideoInfo::CS_YUY2) scratch_.resize(static_cast<size_t>(vi.width) * 2);
+  // The input's own tag where it names the same format (its chroma siting).
+  if (keep && Y4mPixelType(keep->colour) == (vi.pixel_type == VideoInfo::CS_I420 ? VideoInfo::CS_YV12 : vi.pixel_type))
     colour_ = keep->colour;
-  }
   if (keep) aspect_ = keep->aspect;
 }
 
@@ -205,10 +260,13 @@ void Y4mWriter::WriteFrame(const VideoFrame& frame) {
   }
   out_.Write("FRAME\n");
   if (vi_.pixel_type != VideoInfo::CS_YUY2) {
-    for (const int plane : {PLANAR_Y, PLANAR_U, PLANAR_V})
-      for (int r = 0; r < frame.GetHeight(plane); ++r)
+    for (int k = 0; k < SlotPlanes(format_); ++k) {
+      const int plane = kSlotPlaneIds[k];
+      const PlaneSize size = PlaneSizeOf(format_, vi_.width, vi_.height, k);
+      for (int r = 0; r < size.height; ++r)
         out_.Write(frame.GetReadPtr(plane) + static_cast<ptrdiff_t>(r) * frame.GetPitch(plane),
-                   static_cast<size_t>(frame.GetRowSize(plane)));
+                   static_cast<size_t>(size.row_bytes));
+    }
     return;
   }
   // Packed YUY2 to planar 4:2:2: all Y lines, then U, then V.

@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
+#include "draw/pixel_format.h"
 #include "plugin/avisynth.h"
 #include "tool/io.h"
 
@@ -18,7 +20,7 @@ struct Y4mHeader {
   int height = 0;
   unsigned fps_numerator = 0;
   unsigned fps_denominator = 0;
-  int pixel_type = 0;  // YV12 for 4:2:0, YUY2 for 4:2:2
+  int pixel_type = 0;  // YV12 for 8-bit 4:2:0, YUY2 for 8-bit 4:2:2, else the planar format
   int image_type = 0;  // field order flags
   std::string colour = "420jpeg";
   std::string aspect = "0:0";  // pixel aspect ratio, 0:0 unknown
@@ -31,6 +33,15 @@ struct Y4mTags {
   std::string colour;
   std::string aspect;
 };
+
+// The pixel type a colour space tag's value is read as (0: none): 8-bit
+// 4:2:0 as YV12 and 4:2:2 as YUY2, the rest as the host's planar formats
+// ("444" YV24, "420p10" YUV420P10, "mono" Y8, "mono16" Y16, ...).
+int Y4mPixelType(std::string_view colour) noexcept;
+
+// The tag value a format is written with, or "" for a format YUV4MPEG2
+// cannot hold (RGB, float, alpha).
+std::string Y4mColourOf(const PixelFormat& format);
 
 // Reads and checks the stream header. Errors name the stream and the tag.
 Y4mHeader ReadY4mHeader(InputStream& in);
@@ -61,6 +72,7 @@ class Y4mWriter {
   VideoInfo vi_;
   std::string colour_ = "420jpeg";
   std::string aspect_ = "1:1";
+  PixelFormat format_{};
   std::vector<uint8_t> scratch_;  // one planar 4:2:2 line set for YUY2
   bool header_written_ = false;
 };

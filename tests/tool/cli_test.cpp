@@ -209,10 +209,10 @@ INSTANTIATE_TEST_SUITE_P(
         BadInput{"huge", "YUV4MPEG2 W16385 H16385 F25:1\n", kPipe, 1,
                  "script column 1: Y4MSource: standard input: width 'W16385' must be between 1 and 16384", 0},
         BadInput{"odd_420", "YUV4MPEG2 W63 H33 F25:1\n", kPipe, 1,
-                 "script column 1: Y4MSource: standard input: odd size 63x33 for 4:2:0 chroma", 0},
-        BadInput{"colour_space", "YUV4MPEG2 W64 H32 F25:1 C444\n", kPipe, 1,
-                 "script column 1: Y4MSource: standard input: colour space 'C444' is not supported (only 8-bit 4:2:0 "
-                 "and 4:2:2)",
+                 "script column 1: Y4MSource: standard input: size 63x33 is not whole chroma samples of C420jpeg", 0},
+        BadInput{"colour_space", "YUV4MPEG2 W64 H32 F25:1 C444alpha\n", kPipe, 1,
+                 "script column 1: Y4MSource: standard input: colour space 'C444alpha' is not supported (4:2:0, "
+                 "4:2:2, 4:4:4, 4:1:1 and mono, 8 to 16 bits)",
                  0},
         BadInput{"missing_file",
                  "",
@@ -230,7 +230,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "",
                  {"ColorBars(pixel_type=\"RGB32\")", "-o", "-"},
                  1,
-                 "-: an RGB clip cannot be written as YUV4MPEG2: use --raw, or a .png output",
+                 "-: a clip in RGB32 cannot be written as YUV4MPEG2: use --raw, or a .png output",
                  0},
         BadInput{"past_the_stream",
                  kGood,

@@ -104,7 +104,7 @@ TEST_F(ScriptEvalTest, ErrorsCarryTheColumnAndTheFunctionsMessageVerbatim) {
             "script column 1: ColorBars: unknown pixel_type \"NV12\" (RGB24, RGB32, YUY2, YV12, I420, or bgr24, bgra, "
             "yuyv422, yuv420p)");
   EXPECT_EQ(Error("ColorBars(641, pixel_type=\"YV12\")"),
-            "script column 1: ColorBars: width 641 must be even for this pixel_type");
+            "script column 1: ColorBars: width 641 must be a multiple of 2 for YV12");
   EXPECT_EQ(Error("ColorBars(0, 10)"), "script column 1: ColorBars: size 0x10 is outside 1 to 16384 per side");
   EXPECT_EQ(Error("ColorBars(fps_denominator=0)"), "script column 1: ColorBars: fps_denominator must be 1 or more");
   EXPECT_EQ(Error("ColorBars(offset=3)"), "script column 1: ColorBars: no argument named \"offset\"");

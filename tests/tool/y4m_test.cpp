@@ -49,16 +49,19 @@ INSTANTIATE_TEST_SUITE_P(
         HeaderCase{"YUV4MPEG2 W99999999999999999999 H2 F25:1\n",
                    "in.y4m: width 'W99999999999999999999' must be between 1 and 16384"},
         HeaderCase{"YUV4MPEG2 W 64 H32 F25:1\n", "in.y4m: width 'W' must be between 1 and 16384"},
-        HeaderCase{"YUV4MPEG2 W63 H32 F25:1\n", "in.y4m: odd size 63x32 for 4:2:0 chroma"},
-        HeaderCase{"YUV4MPEG2 W64 H31 F25:1\n", "in.y4m: odd size 64x31 for 4:2:0 chroma"},
-        HeaderCase{"YUV4MPEG2 W63 H32 F25:1 C422\n", "in.y4m: odd size 63x32 for 4:2:2 chroma"},
+        HeaderCase{"YUV4MPEG2 W63 H32 F25:1\n", "in.y4m: size 63x32 is not whole chroma samples of C420jpeg"},
+        HeaderCase{"YUV4MPEG2 W64 H31 F25:1\n", "in.y4m: size 64x31 is not whole chroma samples of C420jpeg"},
+        HeaderCase{"YUV4MPEG2 W63 H32 F25:1 C422\n", "in.y4m: size 63x32 is not whole chroma samples of C422"},
+        HeaderCase{"YUV4MPEG2 W66 H32 F25:1 C411\n", "in.y4m: size 66x32 is not whole chroma samples of C411"},
         HeaderCase{"YUV4MPEG2 W64 H32 F25:0\n", "in.y4m: frame rate 'F25:0' has a zero denominator"},
         HeaderCase{"YUV4MPEG2 W64 H32 F25\n", "in.y4m: bad value in header tag 'F25'"},
         HeaderCase{"YUV4MPEG2 W64 H32 F25:1 A1\n", "in.y4m: bad value in header tag 'A1'"},
-        HeaderCase{"YUV4MPEG2 W64 H32 F25:1 C444\n",
-                   "in.y4m: colour space 'C444' is not supported (only 8-bit 4:2:0 and 4:2:2)"},
-        HeaderCase{"YUV4MPEG2 W64 H32 F25:1 C420p10\n",
-                   "in.y4m: colour space 'C420p10' is not supported (only 8-bit 4:2:0 and 4:2:2)"},
+        HeaderCase{"YUV4MPEG2 W64 H32 F25:1 C444alpha\n",
+                   "in.y4m: colour space 'C444alpha' is not supported (4:2:0, 4:2:2, 4:4:4, 4:1:1 and mono, 8 to 16 "
+                   "bits)"},
+        HeaderCase{"YUV4MPEG2 W64 H32 F25:1 C420p9\n",
+                   "in.y4m: colour space 'C420p9' is not supported (4:2:0, 4:2:2, 4:4:4, 4:1:1 and mono, 8 to 16 "
+                   "bits)"},
         HeaderCase{"YUV4MPEG2 W64 H32 F25:1 Im\n", "in.y4m: interlacing 'Im' is not supported (only Ip, It and Ib)"},
         HeaderCase{"YUV4MPEG2 W64 H32 F25:1 Zoom\n", "in.y4m: unknown header tag 'Zoom'"}));
 
