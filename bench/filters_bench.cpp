@@ -4,6 +4,7 @@
 // changes, in the same rows, and memcpy of the whole frame.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -11,11 +12,15 @@
 #include <string>
 #include <vector>
 
+#include "draw/pixel_format.h"
+#include "draw/text_box.h"
 #include "host/environment.h"
 #include "plugin/avisynth.h"
 
 namespace tallyburn {
 namespace {
+
+using host::Argument;
 
 struct Format {
   const char* name;
@@ -127,6 +132,80 @@ void BM_MemcpyLimit(benchmark::State& state, Format f, int w, int h) {
   state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(bytes));
 }
 
+// The current filters: one format of each family, at scale 1 and at the
+// automatic scale, on an exclusive frame; the limit is memset of the box's
+// bytes in every plane it covers, in the same lines.
+constexpr const char* kCurrentFormats[] = {"YV12", "YUV422P10", "YUV444PS", "Y16", "YUY2", "RGB32", "RGB48", "RGBP16"};
+constexpr int kCurrentSizes[][2] = {{1920, 1080}, {3840, 2160}};
+
+struct CurrentCase {
+  const char* function;
+  PixelFormat format;
+  int width, height;
+  int scale;  // 0: automatic
+};
+
+std::vector<Argument> CurrentArgs(const CurrentCase& c, const PClip& src) { return {{"", src}, {"scale", c.scale}}; }
+
+BoxGeometry CurrentBox(const CurrentCase& c) {
+  // TallyTC: 11 characters; TallyFrame: 4 for 1000 frames.
+  const int cells = std::string(c.function) == "TallyTC" ? 11 : 4;
+  const int scale = c.scale > 0 ? c.scale : AutoScale(c.height);
+  BoxGeometry box{};
+  PlaceBox(c.format, c.width, c.height, cells, scale, std::string(c.function) == "TallyTC" ? 2 : 3, 0, &box);
+  return box;
+}
+
+VideoInfo CurrentVideo(const CurrentCase& c) {
+  VideoInfo vi{};
+  vi.width = c.width;
+  vi.height = c.height;
+  vi.pixel_type = c.format.pixel_type;
+  vi.fps_numerator = 25;
+  vi.fps_denominator = 1;
+  vi.num_frames = 1000;
+  return vi;
+}
+
+void BM_Current(benchmark::State& state, CurrentCase c) {
+  host::Environment& env = Env();
+  const PClip src = new ReplayClip(env, CurrentVideo(c), false);
+  const PClip filter = env.Call(c.function, CurrentArgs(c, src)).AsClip();
+  int n = 0;
+  for (auto _ : state) {
+    PVideoFrame out = filter->GetFrame(n++ % 1000, &env);
+    benchmark::DoNotOptimize(out->GetReadPtr());
+  }
+}
+
+void BM_CurrentMemsetLimit(benchmark::State& state, CurrentCase c) {
+  host::Environment& env = Env();
+  const PVideoFrame frame = env.NewVideoFrame(CurrentVideo(c));
+  const BoxGeometry b = CurrentBox(c);
+  const PixelFormat& f = c.format;
+  struct Run {
+    uint8_t* at;
+    int pitch, rows;
+    size_t bytes;
+  };
+  std::vector<Run> runs;
+  const size_t pixel = static_cast<size_t>(f.bytes_per_sample) * f.channels;
+  for (int k = 0; k < SlotPlanes(f); ++k) {
+    const int plane = kSlotPlaneIds[k];
+    const bool chroma = k > 0 && f.family == Family::kPlanarYuv;
+    const int lw = chroma ? f.log2_chroma_w : 0, lh = chroma ? f.log2_chroma_h : 0;
+    const int top = f.bottom_up() ? c.height - b.y1 : b.y0;
+    runs.push_back({frame->GetWritePtr(plane) + static_cast<ptrdiff_t>(top >> lh) * frame->GetPitch(plane) +
+                        static_cast<ptrdiff_t>(b.x0 >> lw) * static_cast<ptrdiff_t>(pixel),
+                    frame->GetPitch(plane), (b.y1 - b.y0) >> lh, static_cast<size_t>((b.x1 - b.x0) >> lw) * pixel});
+  }
+  for (auto _ : state) {
+    for (const Run& r : runs)
+      for (int y = 0; y < r.rows; ++y) std::memset(r.at + static_cast<ptrdiff_t>(y) * r.pitch, y, r.bytes);
+    benchmark::ClobberMemory();
+  }
+}
+
 // Names: filter/<name>/<format>/<size>/<exclusive|shared>, limit/memset/...
 std::string Case(const char* what, const Format& f, int w, int h) {
   return std::string(what) + "/" + f.name + "/" + std::to_string(w) + "x" + std::to_string(h);
@@ -147,6 +226,20 @@ void Register() {
       }
       benchmark::RegisterBenchmark(("limit/memcpy/" + Case("frame", f, w, h)).c_str(), BM_MemcpyLimit, f, w, h);
     }
+  for (const char* name : kCurrentFormats)
+    for (const auto& s : kCurrentSizes)
+      for (const char* function : {"TallyTC", "TallyFrame"})
+        for (const int scale : {1, 0}) {
+          int count = 0;
+          const PixelFormat* all = AllPixelFormats(&count);
+          const PixelFormat* f =
+              std::find_if(all, all + count, [&](const PixelFormat& p) { return std::string(p.name) == name; });
+          const CurrentCase c{function, *f, s[0], s[1], scale};
+          const std::string core = std::string(function) + "/" + name + "/" + std::to_string(s[0]) + "x" +
+                                   std::to_string(s[1]) + "/" + (scale == 1 ? "scale1" : "auto");
+          benchmark::RegisterBenchmark(("filter/" + core).c_str(), BM_Current, c);
+          benchmark::RegisterBenchmark(("limit/memset/" + core).c_str(), BM_CurrentMemsetLimit, c);
+        }
 }
 
 // Prints the usual table, then each filter case's time over its limit.
@@ -165,13 +258,14 @@ class RatioReporter final : public benchmark::ConsoleReporter {
       const size_t mode_at = name.rfind('/');
       const std::string mode = name.substr(mode_at + 1), core = name.substr(7, mode_at - 7);
       const size_t size_at = core.rfind('/'), fmt_at = core.rfind('/', size_at - 1);
-      const std::string limit =
-          mode == "exclusive" ? "limit/memset/" + core : "limit/memcpy/frame/" + core.substr(fmt_at + 1);
+      const std::string limit = mode == "exclusive" ? "limit/memset/" + core
+                                : mode == "shared"  ? "limit/memcpy/frame/" + core.substr(fmt_at + 1)
+                                                    : "limit/memset/" + core + "/" + mode;
       const auto it = times_.find(limit);
       if (it == times_.end()) continue;
       const std::string label = core + '/' + mode;  // NOLINT(performance-inefficient-string-concatenation)
       std::printf("%-40s %12.1f %12.1f %7.2fx  (%s)\n", label.c_str(), t, it->second, t / it->second,
-                  mode == "exclusive" ? "vs memset of the changed bytes" : "vs memcpy of the frame");
+                  mode == "shared" ? "vs memcpy of the frame" : "vs memset of the changed bytes");
     }
   }
 

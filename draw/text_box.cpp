@@ -17,59 +17,6 @@ struct TextLine {
   uint8_t bits[kMaxCells];
 };
 
-// Calls run(x, count, ink) for the pixels of one picture line of the box,
-// left to right: `line` is the glyph line (0 the top), or -1 for a line
-// above or below the text.
-template <typename Run>
-inline void ForEachRun(const BoxGeometry& b, const uint8_t* glyphs, int line, Run run) noexcept {
-  if (line < 0) return run(b.x0, b.x1 - b.x0, false);
-  const int s = b.scale;
-  run(b.x0, b.text_x - b.x0, false);
-  int x = b.text_x;
-  for (int cell = 0; cell < b.cells; ++cell) {
-    const uint8_t bits = kTextGlyphs[glyphs[cell]][line];
-    for (int c = 0; c < kGlyphWidth; ++c, x += s) run(x, s, (bits >> c & 1) != 0);
-    run(x, (kTextCellWidth - kGlyphWidth) * s, false);
-    x += (kTextCellWidth - kGlyphWidth) * s;
-  }
-  run(x, b.x1 - x, false);
-}
-
-// Paints the box's lines of one plane: `paint_line` writes one picture line
-// (a glyph line, or -1) at a buffer address; lines that repeat are copied.
-// `copy_bytes` is 0 where every line must be painted (packed RGB with
-// alpha, which copying would overwrite).
-template <typename PaintLine>
-inline void ForEachLine(const BoxGeometry& b, uint8_t* plane, int pitch, bool bottom_up, int height, size_t first_byte,
-                        size_t copy_bytes, PaintLine paint_line) noexcept {
-  const auto at = [&](int y) {
-    const int buffer_line = bottom_up ? height - 1 - y : y;
-    return plane + static_cast<ptrdiff_t>(buffer_line) * pitch;
-  };
-  const auto group = [&](int y_first, int count, int glyph_line) {
-    if (count <= 0) return;
-    paint_line(at(y_first), glyph_line);
-    for (int y = y_first + 1; y < y_first + count; ++y) {
-      if (copy_bytes > 0)
-        std::memcpy(at(y) + first_byte, at(y_first) + first_byte, copy_bytes);
-      else
-        paint_line(at(y), glyph_line);
-    }
-  };
-  const int text_end = b.text_y + kGlyphHeight * b.scale;
-  group(b.y0, b.text_y - b.y0, -1);
-  for (int line = 0; line < kGlyphHeight; ++line) group(b.text_y + line * b.scale, b.scale, line);
-  group(text_end, b.y1 - text_end, -1);
-}
-
-template <typename T>
-T Sample(uint32_t integer, float floating) noexcept {
-  if constexpr (std::is_same_v<T, float>)
-    return floating;
-  else
-    return static_cast<T>(integer);
-}
-
 }  // namespace
 
 int AutoScale(int frame_height) noexcept { return frame_height < 720 ? 1 : frame_height / 360; }
@@ -99,91 +46,173 @@ bool PlaceBox(const PixelFormat& format, int frame_width, int frame_height, int 
   return true;
 }
 
-TextBox::TextBox(const PixelFormat& format, const BoxGeometry& box) noexcept
-    : format_(format), box_(box), levels_(LevelsOf(format)), kernel_(nullptr) {
-  switch (format.family) {
-    case Family::kPackedRgb:
-      kernel_ = format.sample == SampleType::kU8 ? &PaintPackedRgb<uint8_t> : &PaintPackedRgb<uint16_t>;
-      break;
-    case Family::kYuy2: kernel_ = &PaintYuy2; break;
-    default:
-      kernel_ = format.sample == SampleType::kU8    ? &PaintPlanar<uint8_t>
-                : format.sample == SampleType::kU16 ? &PaintPlanar<uint16_t>
-                                                    : &PaintPlanar<float>;
+namespace {
+
+// One pixel of the drawn plane as bytes: a sample, YUY2's luma and neutral
+// chroma, or packed RGB's three equal samples.
+template <typename T>
+void PutPixel(const PixelFormat& f, T value, uint8_t neutral, std::vector<uint8_t>& out) {
+  uint8_t bytes[sizeof(T)];
+  std::memcpy(bytes, &value, sizeof(T));
+  if (f.family == Family::kYuy2) {
+    out.push_back(bytes[0]);
+    out.push_back(neutral);
+    return;
   }
+  const int samples = f.family == Family::kPackedRgb ? 3 : 1;
+  for (int i = 0; i < samples; ++i) out.insert(out.end(), bytes, bytes + sizeof(T));
+  if (f.family == Family::kPackedRgb && f.channels == 4) out.insert(out.end(), sizeof(T), 0);  // alpha, masked off
 }
 
 template <typename T>
-void TextBox::PaintPlanar(const TextBox& self, VideoFrame& frame, const char* text) noexcept {
-  const BoxGeometry& b = self.box_;
-  const PixelFormat& f = self.format_;
-  uint8_t glyphs[TextLine::kMaxCells];
-  for (int i = 0; i < b.cells; ++i) glyphs[i] = TextGlyphOf(text[i]);
+T SampleOf(uint32_t integer, float floating) noexcept {
+  if constexpr (std::is_same_v<T, float>)
+    return floating;
+  else
+    return static_cast<T>(integer);
+}
 
-  const T ink = Sample<T>(self.levels_.ink, self.levels_.ink_f);
-  const T background = Sample<T>(self.levels_.background, self.levels_.background_f);
-  const auto paint_glyph_plane = [&](uint8_t* plane, int pitch) {
-    ForEachLine(b, plane, pitch, false, frame.GetHeight(), b.x0 * sizeof(T), (b.x1 - b.x0) * sizeof(T),
-                [&](uint8_t* line, int glyph_line) {
-                  T* const p = reinterpret_cast<T*>(line);
-                  ForEachRun(b, glyphs, glyph_line,
-                             [&](int x, int count, bool on) { std::fill_n(p + x, count, on ? ink : background); });
-                });
-  };
-  paint_glyph_plane(frame.GetWritePtr(), frame.GetPitch());
-  if (f.family == Family::kPlanarRgb) {
-    // The same picture in G, B and R.
-    paint_glyph_plane(frame.GetWritePtr(PLANAR_U), frame.GetPitch(PLANAR_U));
-    paint_glyph_plane(frame.GetWritePtr(PLANAR_V), frame.GetPitch(PLANAR_V));
-  } else if (f.family == Family::kPlanarYuv) {
-    const T neutral = Sample<T>(self.levels_.neutral, self.levels_.neutral_f);
-    const int cx0 = b.x0 >> f.log2_chroma_w, cx1 = b.x1 >> f.log2_chroma_w;
-    const int cy0 = b.y0 >> f.log2_chroma_h, cy1 = b.y1 >> f.log2_chroma_h;
-    for (const int plane : {PLANAR_U, PLANAR_V}) {
-      uint8_t* const base = frame.GetWritePtr(plane);
-      const int pitch = frame.GetPitch(plane);
-      for (int y = cy0; y < cy1; ++y)
-        std::fill_n(reinterpret_cast<T*>(base + static_cast<ptrdiff_t>(y) * pitch) + cx0, cx1 - cx0, neutral);
+}  // namespace
+
+TextBox::TextBox(const PixelFormat& format, const BoxGeometry& box)
+    : format_(format), box_(box), levels_(LevelsOf(format)), kernel_(nullptr) {
+  const int s = box.scale;
+  // The ink and background pixels, then every cell line and a line of
+  // background made of them.
+  std::vector<uint8_t> ink, bg;
+  const auto neutral = static_cast<uint8_t>(levels_.neutral);
+  switch (format.sample) {
+    case SampleType::kU8:
+      PutPixel<uint8_t>(format, static_cast<uint8_t>(levels_.ink), neutral, ink);
+      PutPixel<uint8_t>(format, static_cast<uint8_t>(levels_.background), neutral, bg);
+      break;
+    case SampleType::kU16:
+      PutPixel<uint16_t>(format, static_cast<uint16_t>(levels_.ink), neutral, ink);
+      PutPixel<uint16_t>(format, static_cast<uint16_t>(levels_.background), neutral, bg);
+      break;
+    case SampleType::kF32:
+      PutPixel<float>(format, levels_.ink_f, neutral, ink);
+      PutPixel<float>(format, levels_.background_f, neutral, bg);
+      break;
+  }
+  pixel_bytes_ = ink.size();
+  cell_bytes_ = pixel_bytes_ * kTextCellWidth * static_cast<size_t>(s);
+  cells_.reserve(static_cast<size_t>(kTextGlyphCount) * kGlyphHeight * cell_bytes_);
+  for (int g = 0; g < kTextGlyphCount; ++g)
+    for (int line = 0; line < kGlyphHeight; ++line)
+      for (int c = 0; c < kTextCellWidth; ++c) {
+        const bool on = c < kGlyphWidth && (kTextGlyphs[g][line] >> c & 1) != 0;
+        for (int k = 0; k < s; ++k) cells_.insert(cells_.end(), (on ? ink : bg).begin(), (on ? ink : bg).end());
+      }
+  for (int x = box.x0; x < box.x1; ++x) background_.insert(background_.end(), bg.begin(), bg.end());
+  x0_bytes_ = static_cast<size_t>(box.x0) * pixel_bytes_;
+  box_bytes_ = background_.size();
+  lead_bytes_ = static_cast<size_t>(box.text_x - box.x0) * pixel_bytes_;
+  trail_bytes_ = box_bytes_ - lead_bytes_ - static_cast<size_t>(box.cells) * cell_bytes_;
+
+  if (format.family == Family::kPlanarYuv) {
+    const int samples = (box.x1 >> format.log2_chroma_w) - (box.x0 >> format.log2_chroma_w);
+    for (int i = 0; i < samples; ++i) {
+      switch (format.sample) {
+        case SampleType::kU8:
+          PutPixel<uint8_t>(format, static_cast<uint8_t>(levels_.neutral), neutral, neutral_);
+          break;
+        case SampleType::kU16:
+          PutPixel<uint16_t>(format, static_cast<uint16_t>(levels_.neutral), neutral, neutral_);
+          break;
+        case SampleType::kF32: PutPixel<float>(format, levels_.neutral_f, neutral, neutral_); break;
+      }
+    }
+  }
+
+  // At scale 1 a cell line's size is a constant of the kernel: its copies
+  // become a few stores.
+  if (format.family == Family::kPackedRgb && format.channels == 4) {
+    if (format.sample == SampleType::kU8)
+      kernel_ = s == 1 ? &PaintCopied<40, 0xFF000000FF000000u> : &PaintCopied<0, 0xFF000000FF000000u>;
+    else
+      kernel_ = s == 1 ? &PaintCopied<80, 0xFFFF000000000000u> : &PaintCopied<0, 0xFFFF000000000000u>;
+    return;
+  }
+  switch (s == 1 ? cell_bytes_ : 0) {
+    case 10: kernel_ = &PaintCopied<10, 0>; break;
+    case 20: kernel_ = &PaintCopied<20, 0>; break;
+    case 30: kernel_ = &PaintCopied<30, 0>; break;
+    case 40: kernel_ = &PaintCopied<40, 0>; break;
+    case 60: kernel_ = &PaintCopied<60, 0>; break;
+    default: kernel_ = &PaintCopied<0, 0>;
+  }
+}
+
+// Copies `bytes` (whole 8-byte words where kAlpha is set: 2 RGB32 or 1
+// RGB64 pixel each), keeping the destination's bits of kAlpha.
+template <uint64_t kAlpha>
+inline void CopyBytes(uint8_t* dst, const uint8_t* src, size_t bytes) noexcept {
+  if constexpr (kAlpha == 0) {
+    std::memcpy(dst, src, bytes);
+  } else {
+    for (size_t i = 0; i < bytes; i += 8) {
+      uint64_t d, v;
+      std::memcpy(&d, dst + i, 8);
+      std::memcpy(&v, src + i, 8);
+      d = (d & kAlpha) | (v & ~kAlpha);
+      std::memcpy(dst + i, &d, 8);
     }
   }
 }
 
-template <typename T>
-void TextBox::PaintPackedRgb(const TextBox& self, VideoFrame& frame, const char* text) noexcept {
-  const BoxGeometry& b = self.box_;
-  const int channels = self.format_.channels;
-  uint8_t glyphs[TextLine::kMaxCells];
-  for (int i = 0; i < b.cells; ++i) glyphs[i] = TextGlyphOf(text[i]);
-  const T ink = static_cast<T>(self.levels_.ink);
-  // With alpha every line is painted, keeping its alpha; without, repeated
-  // lines are copied whole.
-  const size_t copy_bytes = channels == 4 ? 0 : static_cast<size_t>(b.x1 - b.x0) * 3 * sizeof(T);
-  ForEachLine(b, frame.GetWritePtr(), frame.GetPitch(), true, frame.GetHeight(), b.x0 * 3 * sizeof(T), copy_bytes,
-              [&](uint8_t* line, int glyph_line) {
-                T* const p = reinterpret_cast<T*>(line);
-                ForEachRun(b, glyphs, glyph_line, [&](int x, int count, bool on) {
-                  const T v = on ? ink : T{0};
-                  for (T* px = p + x * channels; count > 0; --count, px += channels) px[0] = px[1] = px[2] = v;
-                });
-              });
+template <size_t kCellBytes, uint64_t kAlpha>
+void TextBox::PaintPlane(uint8_t* plane, int pitch, int height, const uint8_t* glyphs) const noexcept {
+  const BoxGeometry& b = box_;
+  const size_t cell_bytes = kCellBytes > 0 ? kCellBytes : cell_bytes_;
+  const bool bottom_up = format_.bottom_up();
+  const auto at = [&](int y) {
+    return plane + static_cast<ptrdiff_t>(bottom_up ? height - 1 - y : y) * pitch + x0_bytes_;
+  };
+  const auto group = [&](int y_first, int count, int line) {
+    if (count <= 0) return;
+    uint8_t* const first = at(y_first);
+    if (line < 0) {
+      CopyBytes<kAlpha>(first, background_.data(), box_bytes_);
+    } else {
+      uint8_t* p = first;
+      CopyBytes<kAlpha>(p, background_.data(), lead_bytes_);
+      p += lead_bytes_;
+      for (int cell = 0; cell < b.cells; ++cell, p += cell_bytes)
+        CopyBytes<kAlpha>(p, cells_.data() + (glyphs[cell] * kGlyphHeight + line) * cell_bytes, cell_bytes);
+      CopyBytes<kAlpha>(p, background_.data(), trail_bytes_);
+    }
+    for (int y = y_first + 1; y < y_first + count; ++y) CopyBytes<kAlpha>(at(y), first, box_bytes_);
+  };
+  const int text_end = b.text_y + kGlyphHeight * b.scale;
+  group(b.y0, b.text_y - b.y0, -1);
+  for (int line = 0; line < kGlyphHeight; ++line) group(b.text_y + line * b.scale, b.scale, line);
+  group(text_end, b.y1 - text_end, -1);
 }
 
-void TextBox::PaintYuy2(const TextBox& self, VideoFrame& frame, const char* text) noexcept {
-  const BoxGeometry& b = self.box_;
+void TextBox::FillChroma(VideoFrame& frame) const noexcept {
+  const int cy0 = box_.y0 >> format_.log2_chroma_h, cy1 = box_.y1 >> format_.log2_chroma_h;
+  const size_t first = static_cast<size_t>(box_.x0 >> format_.log2_chroma_w) * format_.bytes_per_sample;
+  for (const int plane : {PLANAR_U, PLANAR_V}) {
+    uint8_t* const base = frame.GetWritePtr(plane) + first;
+    const int pitch = frame.GetPitch(plane);
+    for (int y = cy0; y < cy1; ++y)
+      std::memcpy(base + static_cast<ptrdiff_t>(y) * pitch, neutral_.data(), neutral_.size());
+  }
+}
+
+template <size_t kCellBytes, uint64_t kAlpha>
+void TextBox::PaintCopied(const TextBox& self, VideoFrame& frame, const char* text) noexcept {
   uint8_t glyphs[TextLine::kMaxCells];
-  for (int i = 0; i < b.cells; ++i) glyphs[i] = TextGlyphOf(text[i]);
-  const auto ink = static_cast<uint8_t>(self.levels_.ink), background = static_cast<uint8_t>(self.levels_.background);
-  const auto neutral = static_cast<uint8_t>(self.levels_.neutral);
-  ForEachLine(b, frame.GetWritePtr(), frame.GetPitch(), false, frame.GetHeight(), b.x0 * 2,
-              static_cast<size_t>(b.x1 - b.x0) * 2, [&](uint8_t* line, int glyph_line) {
-                ForEachRun(b, glyphs, glyph_line, [&](int x, int count, bool on) {
-                  const uint8_t y = on ? ink : background;
-                  for (uint8_t* px = line + 2 * x; count > 0; --count, px += 2) {
-                    px[0] = y;
-                    px[1] = neutral;
-                  }
-                });
-              });
+  for (int i = 0; i < self.box_.cells; ++i) glyphs[i] = TextGlyphOf(text[i]);
+  const int height = frame.GetHeight();
+  self.PaintPlane<kCellBytes, kAlpha>(frame.GetWritePtr(), frame.GetPitch(), height, glyphs);
+  if (self.format_.family == Family::kPlanarRgb) {  // the same picture in G, B and R
+    for (const int plane : {PLANAR_U, PLANAR_V})
+      self.PaintPlane<kCellBytes, kAlpha>(frame.GetWritePtr(plane), frame.GetPitch(plane), height, glyphs);
+  } else if (self.format_.family == Family::kPlanarYuv) {
+    self.FillChroma(frame);
+  }
 }
 
 }  // namespace tallyburn

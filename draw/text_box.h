@@ -3,7 +3,10 @@
 // planes), neutral chroma under the whole box, alpha left as it was.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
+#include <vector>
 
 #include "draw/pixel_format.h"
 #include "plugin/avisynth.h"
@@ -37,7 +40,7 @@ int AutoScale(int frame_height) noexcept;
 
 class TextBox {
  public:
-  TextBox(const PixelFormat& format, const BoxGeometry& box) noexcept;
+  TextBox(const PixelFormat& format, const BoxGeometry& box);
 
   // Burns `text` (exactly `box.cells` characters; those without a glyph
   // show blank) into a writable frame of the format.
@@ -47,16 +50,28 @@ class TextBox {
 
  private:
   using Kernel = void (*)(const TextBox&, VideoFrame&, const char*) noexcept;
-  template <typename T>
-  static void PaintPlanar(const TextBox& self, VideoFrame& frame, const char* text) noexcept;
-  template <typename T>
-  static void PaintPackedRgb(const TextBox& self, VideoFrame& frame, const char* text) noexcept;
-  static void PaintYuy2(const TextBox& self, VideoFrame& frame, const char* text) noexcept;
+  // Every format but packed RGB with alpha: lines put together from cell
+  // lines made at construction; kCellBytes is their size when known at
+  // compile time (scale 1), else 0.
+  // Packed RGB with alpha copies the same way through a mask that keeps
+  // each pixel's alpha (kAlpha: the alpha bits of an 8-byte word).
+  template <size_t kCellBytes, uint64_t kAlpha>
+  static void PaintCopied(const TextBox& self, VideoFrame& frame, const char* text) noexcept;
+  template <size_t kCellBytes, uint64_t kAlpha>
+  void PaintPlane(uint8_t* plane, int pitch, int height, const uint8_t* glyphs) const noexcept;
+  void FillChroma(VideoFrame& frame) const noexcept;
 
   PixelFormat format_;
   BoxGeometry box_;
   Levels levels_;
   Kernel kernel_;
+  // Made once, read per frame: each glyph's lines at the scale with the
+  // cell's blank columns ([glyph][line], cell_bytes_ each), and a box line
+  // of background.
+  std::vector<uint8_t> cells_;
+  std::vector<uint8_t> background_;
+  std::vector<uint8_t> neutral_;  // a chroma line of the box, planar YUV
+  size_t pixel_bytes_ = 0, cell_bytes_ = 0, lead_bytes_ = 0, trail_bytes_ = 0, box_bytes_ = 0, x0_bytes_ = 0;
 };
 
 }  // namespace tallyburn

@@ -77,19 +77,22 @@ int64_t FramesPerDay(Mode mode) noexcept { return kMinutesPerDay / 10 * FramesPe
 
 Label LabelAt(int64_t index, Mode mode) noexcept {
   const int64_t day = FramesPerDay(mode);
-  int64_t n = index % day;
-  if (n < 0) n += day;
-  if (mode.drop > 0) {
+  int64_t wrapped = index % day;
+  if (wrapped < 0) wrapped += day;
+  // A day holds at most 120 * 86400 frames: the rest fits 32 bits, whose
+  // divisions are several times cheaper.
+  auto n = static_cast<int32_t>(wrapped);
+  const int32_t base = mode.base, drop = mode.drop;
+  if (drop > 0) {
     // Each ten minutes hold 9 minutes short of `drop` labels and one whole:
     // add back the labels skipped before n to count as non-drop does.
-    const int64_t tens = n / FramesPerTenMinutes(mode);
-    const int64_t rest = n % FramesPerTenMinutes(mode);
-    n += 9 * mode.drop * tens;
-    if (rest >= mode.drop) n += mode.drop * ((rest - mode.drop) / FramesPerMinute(mode));
+    const auto ten = static_cast<int32_t>(FramesPerTenMinutes(mode));
+    const int32_t tens = n / ten, rest = n % ten;
+    n += 9 * drop * tens;
+    if (rest >= drop) n += drop * ((rest - drop) / static_cast<int32_t>(FramesPerMinute(mode)));
   }
-  const int64_t seconds = n / mode.base;
-  return Label{static_cast<int>(seconds / 3600), static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60),
-               static_cast<int>(n % mode.base)};
+  const int32_t seconds = n / base;
+  return Label{seconds / 3600, seconds / 60 % 60, seconds % 60, n % base};
 }
 
 int64_t IndexOf(const Label& label, Mode mode) noexcept {

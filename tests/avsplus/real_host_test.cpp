@@ -11,6 +11,7 @@
 #include "draw/pixel_format.h"
 #include "tests/avsplus/real_host.h"
 #include "tests/support/plugin_host.h"
+#include "tests/support/text_box_reader.h"
 
 namespace tallyburn::testing {
 namespace {
@@ -184,6 +185,36 @@ std::vector<SameBytesCase> EveryFormat() {
 
 INSTANTIATE_TEST_SUITE_P(Current, SameBytesTest, ::testing::ValuesIn(EveryFormat()),
                          [](const auto& p) { return p.param.name; });
+
+// Today's material from one-line scripts: a readable, rightly labelled box
+// at the automatic scale, read off the real host's frame.
+TEST_F(RealHostTest, OneLineScriptsForTodaysMaterial) {
+  const struct {
+    const char* script;
+    int width, height, scale, cells, n;
+    const char* text;
+  } cases[] = {
+      {"ColorBars(1920, 1080, pixel_type=\"YV12\").AssumeFPS(50, 1).TallyTC(start=\"10:00:00:00\")", 1920, 1080, 3, 11,
+       1234, "10:00:24:34"},
+      {"ColorBars(3840, 2160, pixel_type=\"YUV422P10\").AssumeFPS(60000, 1001).TallyTC()", 3840, 2160, 6, 11, 3600,
+       "00:01:00;04"},
+      {"ColorBars(1280, 720, pixel_type=\"YV12\").AssumeFPS(24000, 1001).TallyTC()", 1280, 720, 2, 11, 1001,
+       "00:00:41:17"},
+      {"ColorBars(1280, 720, pixel_type=\"RGB32\").AssumeFPS(24000, 1001).TallyFrame()", 1280, 720, 2, 6, 1001,
+       "001001"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    const auto info = RealHost::Info(c.script);
+    ASSERT_TRUE(info);
+    const std::vector<DumpedFrame> dumped = RealHost::Dump(c.script, c.n, 1);
+    ASSERT_EQ(dumped.size(), 1u);
+    const PixelFormat f = *DescribePixelType(info->vi.pixel_type);
+    const PVideoFrame frame = env.FetchFrame(PictureClip(env, info->vi, dumped[0]), 0);
+    const int align = std::string(c.script).find("TallyFrame") != std::string::npos ? 3 : 2;
+    EXPECT_EQ(ReadBox(env, frame, f, WhereBoxGoes(f, c.width, c.height, c.cells, c.scale, align, 0)), c.text);
+  }
+}
 
 // Formats of a current host that the classic pair does not draw: every
 // byte comes back as it went in.

@@ -82,7 +82,9 @@ PVideoFrame RawFrame(Environment& env, const std::string& bytes, const VideoInfo
   return frame;
 }
 
-TEST_F(PluginHost, RawFramesInEveryFfmpegLayoutAndDeepRgbToSixteenBitPng) {
+using ToolOutputTest = PluginHost;
+
+TEST_F(ToolOutputTest, RawFramesInEveryFfmpegLayoutAndDeepRgbToSixteenBitPng) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
   for (const char* name : {"bgr48le", "bgra64le", "gbrp", "gbrp12le", "gbrpf32le", "yuv422p10le", "grayf32le"}) {
     SCOPED_TRACE(name);
@@ -112,6 +114,38 @@ TEST_F(PluginHost, RawFramesInEveryFfmpegLayoutAndDeepRgbToSixteenBitPng) {
     const std::string picture = ReadFile(dir.Path("out.png"));
     ASSERT_GT(picture.size(), 25u);
     EXPECT_EQ(static_cast<int>(picture[24]), f.rgb() && f.bits > 8 ? 16 : 8) << "PNG bit depth";
+  }
+}
+
+// Today's material through the tool from one-line scripts, as ffmpeg hands
+// it over: a readable, rightly labelled box at the automatic scale.
+TEST_F(ToolOutputTest, OneLineScriptsForTodaysMaterial) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const struct {
+    const char* size;
+    const char* rate;
+    const char* pix_fmt;
+    const char* script;
+    int scale;
+    const char* text;
+  } cases[] = {
+      {"1920x1080", "50", "yuv420p", "Y4MSource(\"-\").TallyTC(start=\"09:59:59:49\")", 3, "10:00:00:00"},
+      {"3840x2160", "60000/1001", "yuv422p10le", "Y4MSource(\"-\").TallyTC(start=\"00:00:59;59\")", 6, "00:01:00;04"},
+      {"1280x720", "24000/1001", "yuv420p", "Y4MSource(\"-\").TallyTC(start=\"00:59:59:23\")", 2, "01:00:00:00"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    TempDir dir;
+    const RunResult r =
+        Shell(dir, std::string("ffmpeg -v error -f lavfi -i testsrc=size=") + c.size + ":rate=" + c.rate +
+                       " -frames:v 2 -pix_fmt " + c.pix_fmt + " -strict -1 -f yuv4mpegpipe - | " +
+                       Quote(TALLYBURN_TOOL_PATH) + " " + Quote(c.script) + " -o out.y4m");
+    ASSERT_EQ(r.status, 0) << r.err;
+    VideoInfo vi{};
+    const auto frames = ParseY4m(env, ReadFile(dir.Path("out.y4m")), &vi);
+    ASSERT_EQ(frames.size(), 2u);
+    const PixelFormat f = *DescribePixelType(vi.pixel_type);
+    EXPECT_EQ(ReadBox(env, frames[1], f, WhereBoxGoes(f, vi.width, vi.height, 11, c.scale, 2, 0)), c.text);
   }
 }
 
