@@ -256,14 +256,15 @@ class RatioReporter final : public benchmark::ConsoleReporter {
       if (name.rfind("filter/", 0) != 0) continue;
       // filter/<F>/<fmt>/<size>/<mode>
       const size_t mode_at = name.rfind('/');
-      const std::string mode = name.substr(mode_at + 1), core = name.substr(7, mode_at - 7);
+      const std::string mode = name.substr(mode_at + 1);
+      std::string core = name.substr(7, mode_at - 7);
       const size_t size_at = core.rfind('/'), fmt_at = core.rfind('/', size_at - 1);
       const std::string limit = mode == "exclusive" ? "limit/memset/" + core
                                 : mode == "shared"  ? "limit/memcpy/frame/" + core.substr(fmt_at + 1)
-                                                    : "limit/memset/" + core + "/" + mode;
+                                                    : "limit/memset/" + core.append("/").append(mode);
       const auto it = times_.find(limit);
       if (it == times_.end()) continue;
-      const std::string label = core + '/' + mode;  // NOLINT(performance-inefficient-string-concatenation)
+      const std::string label = name.substr(7);
       std::printf("%-40s %12.1f %12.1f %7.2fx  (%s)\n", label.c_str(), t, it->second, t / it->second,
                   mode == "shared" ? "vs memcpy of the frame" : "vs memset of the changed bytes");
     }

@@ -36,8 +36,9 @@ Tallyburn::Tallyburn(const PClip& source, int frame_offset, int align_left, IScr
   // line's last byte, two pixels short of it in YV12.
   bottom_line = IsBottomUp(layout) ? 0 : vi.height - 1;
   if (left == 0 && layout != PixelLayout::kUndrawn) {
-    const int bpp = BytesPerPixel(layout);
-    first_cell = vi.width * bpp - kCellWidth * bpp * digit_count;
+    // In 64 bits: a clip too wide to allocate must not overflow here.
+    const int64_t bpp = BytesPerPixel(layout);
+    first_cell = static_cast<int>(vi.width * bpp - kCellWidth * bpp * digit_count);
     if (layout == PixelLayout::kYv12) first_cell -= kPlanarRightMargin;
   }
 }

@@ -231,9 +231,9 @@ std::optional<TextBox> SetUpTextBox(const char* filter, const VideoInfo& vi, int
   int s = scale > 0 ? scale : AutoScale(vi.height);
   while (!PlaceBox(*format, vi.width, vi.height, cells, s, align, margin, &geometry)) {
     if (scale > 0 || s == 1)
-      env->ThrowError("%s: a box of %d characters at scale %d (%dx%d) does not fit the %dx%d frame with margin %d",
-                      filter, cells, s, (kBoxPadding + cells * kTextCellWidth) * s, kBoxLines * s, vi.width, vi.height,
-                      margin);
+      env->ThrowError("%s: a box of %d characters at scale %d (%lldx%lld) does not fit the %dx%d frame with margin %d",
+                      filter, cells, s, static_cast<long long>(kBoxPadding + cells * kTextCellWidth) * s,
+                      static_cast<long long>(kBoxLines) * s, vi.width, vi.height, margin);
     --s;
   }
   return TextBox(*format, geometry);

@@ -1,15 +1,19 @@
-// Both filters over configurations picked from the fuzzer's bytes:
+// All four filters over configurations picked from the fuzzer's bytes:
 // constructed through the plug-in's factories, and for every accepted one a
 // frame drawn into planes that end at their last byte (guard bytes after
-// them, and AddressSanitizer after the last). A refusal must be one of the
-// filters' own messages; a write outside the picture aborts.
+// them, and AddressSanitizer after the last), in every pixel format. A
+// refusal must be one of the classic filters' own messages, or for the
+// current ones begin with the function's name; a write outside the picture
+// aborts.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
+#include <vector>
 
+#include "draw/pixel_format.h"
 #include "host/environment.h"
 #include "host/synthetic_clip.h"
 
@@ -39,9 +43,26 @@ class Bytes {
   size_t at_ = 0;
 };
 
-constexpr int kPixelTypes[] = {VideoInfo::CS_BGR24,          VideoInfo::CS_BGR32, VideoInfo::CS_YUY2,
-                               VideoInfo::CS_YV12,           VideoInfo::CS_I420,  static_cast<int>(0xA0000308u),
-                               static_cast<int>(0x50010002u)};
+// A pixel type: mostly one we draw, now and then one we do not know.
+int PixelType(Bytes& in) {
+  int count = 0;
+  const PixelFormat* all = AllPixelFormats(&count);
+  const uint8_t pick = in.Byte();
+  return pick < 250 ? all[pick % count].pixel_type : static_cast<int>(0xA0030008u);  // a depth code no host uses
+}
+
+// Text arguments: mostly well-formed, sometimes any bytes.
+std::string Text(Bytes& in, const char* const* choices, size_t count) {
+  const uint8_t pick = in.Byte();
+  if (pick < 200) return choices[pick % count];
+  std::string s;
+  for (uint8_t n = in.Byte() % 16; n > 0; --n) s += static_cast<char>(in.Byte());
+  return s;
+}
+constexpr const char* kStarts[] = {"00:00:00:00", "00:00:59;28",  "23:59:59:29", "00:01:00;00",
+                                   "10:00:00:00", "00:00:00:099", "99:99:99:99", "01:00:00;04"};
+constexpr const char* kRateTexts[] = {"",   "29.97", "30000/1001", "25",     "59.94", "119.88",
+                                      "12", "0",     "1/0",        "23.976", "48"};
 constexpr unsigned kRates[][2] = {{24, 1}, {25, 1},     {30, 1},         {24000, 1001}, {30000, 1001},
                                   {0, 1},  {0, 0},      {1, 0},          {23975, 1000}, {29971, 1000},
                                   {60, 1}, {2997, 100}, {4294967295u, 1}};
@@ -59,7 +80,7 @@ const std::set<std::string> kMessages = {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bytes in(data, size);
   host::SourceParams params;
-  params.pixel_type = kPixelTypes[in.Byte() % std::size(kPixelTypes)];
+  params.pixel_type = PixelType(in);
   params.width = in.Around(400);
   params.height = in.Around(300);
   const uint8_t rate = in.Byte();
@@ -72,27 +93,48 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   params.num_frames = in.Int();
   params.audio_rate = 0;
-  const bool timecode = in.Byte() & 1;
+  static constexpr const char* kFunctions[] = {"Tallyburn", "FrameTC", "TallyTC", "TallyFrame"};
+  const std::string function = kFunctions[in.Byte() % std::size(kFunctions)];
   const int offset = in.Int(), left = in.Int(), orientation = in.Around(6), y = in.Around(320), n = in.Int();
+  const std::string start = Text(in, kStarts, std::size(kStarts));
+  const std::string rate_text = Text(in, kRateTexts, std::size(kRateTexts));
+  const uint8_t drop = in.Byte() % 3;
+  const int scale = in.Around(10), align = in.Around(12), margin = in.Around(300), digits = in.Around(14);
 
   host::Environment env(host::FrameLayout{.tight = true});
   env.LoadPlugin(TALLYBURN_PLUGIN_PATH);
   const PClip source = new host::SyntheticClip(env, params);
+  std::vector<host::Argument> args = {{"", source}};
+  if (function == "Tallyburn") {
+    args.insert(args.end(), {{"", offset}, {"", left}});
+  } else if (function == "FrameTC") {
+    args.insert(args.end(), {{"", offset}, {"", orientation}, {"", y}});
+  } else if (function == "TallyTC") {
+    args.insert(args.end(), {{"start", start.c_str()},
+                             {"rate", rate_text.c_str()},
+                             {"scale", scale},
+                             {"align", align},
+                             {"margin", margin}});
+    if (drop < 2) args.push_back({"drop", drop == 1});
+  } else {
+    args.insert(args.end(),
+                {{"start", offset}, {"digits", digits}, {"scale", scale}, {"align", align}, {"margin", margin}});
+  }
   PClip filter;
   try {
-    if (timecode)
-      filter = env.Call("FrameTC", {{"", source}, {"", offset}, {"", orientation}, {"", y}}).AsClip();
-    else
-      filter = env.Call("Tallyburn", {{"", source}, {"", offset}, {"", left}}).AsClip();
+    filter = env.Call(function, args).AsClip();
   } catch (const host::HostError& e) {
-    if (kMessages.count(e.what()) == 0) {
+    const std::string message = e.what();
+    const bool current = function == "TallyTC" || function == "TallyFrame";
+    if (current ? message.rfind(function + ": ", 0) != 0 : kMessages.count(message) == 0) {
       std::fprintf(stderr, "unexpected refusal: %s\n", e.what());
       std::abort();
     }
     return 0;
   }
-  // Accepted sizes are at least 10x14, so the frame can be allocated.
-  if (params.width > 4096 || params.height > 4096) return 0;
+  // Accepted sizes are at least 10x14, so the frame can be allocated; a
+  // pixel type no host uses has no frames (the filters pass it through).
+  if (params.width > 4096 || params.height > 4096 || !DescribePixelType(params.pixel_type)) return 0;
   try {
     env.FetchFrame(filter, n);
   } catch (const host::GuardError& e) {
