@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Streams 1080p 4:2:0 YUV4MPEG2 through three pipelines in one run and
+# Streams 1080p 4:2:0 YUV4MPEG2 through five commands in one run and
 # prints the best of several rounds of each:
 #   copy   cat | cat                                  (the pipe alone)
 #   pass   cat | tallyburn 'Y4MSource("-")' | cat     (the tool, no filters)
 #   burn   cat | tallyburn 'Y4MSource("-").FrameTC().Tallyburn()' | cat
+#   cat    cat FILE > /dev/null                       (reading the file)
+#   file   tallyburn 'Y4MSource(FILE).FrameTC().Tallyburn()' -o /dev/null
+# and the last two's ratio: the tool with both filters against reading the
+# same file, both writing to /dev/null.
 # usage: bench/pipeline.sh [BUILD_DIR] [FRAMES] [RUNS]
 set -euo pipefail
 build=${1:-build}
@@ -28,8 +32,12 @@ elapsed() {  # wall nanoseconds of the pipeline in $1
 
 # The three run in turn, `runs` rounds, so that a busy moment of the machine
 # falls on all of them alike; each keeps its best time.
-copy="" pass="" burn=""
+copy="" pass="" burn="" plain="" file=""
 for ((i = 0; i < runs; i++)); do
+  t=$(elapsed "cat '$in' > /dev/null")
+  [[ -z "$plain" || $t -lt $plain ]] && plain=$t
+  t=$(elapsed "'$tool' --no-progress 'Y4MSource(\"$in\").FrameTC().Tallyburn()' -o /dev/null")
+  [[ -z "$file" || $t -lt $file ]] && file=$t
   t=$(elapsed "cat '$in' | cat > /dev/null")
   [[ -z "$copy" || $t -lt $copy ]] && copy=$t
   t=$(elapsed "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\")' -o - | cat > /dev/null")
@@ -48,3 +56,6 @@ report copy "$copy"
 report pass "$pass"
 report burn "$burn"
 awk -v p="$pass" -v b="$burn" 'BEGIN { printf "filters cost %+.1f%% of the pass-through time\n", (b - p) * 100 / p }'
+report cat "$plain"
+report file "$file"
+awk -v c="$plain" -v f="$file" 'BEGIN { printf "the tool with both filters, file to /dev/null: %.2fx cat of the file (goal: 1.1x)\n", f / c }'

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   host::Environment env;
-  tool::RegisterBuiltins(env);
+  tool::ToolContext context;
+  tool::RegisterBuiltins(env, context);
   env.LoadPlugin(TALLYBURN_PLUGIN_PATH);
   env.AddFunction("LoadPlugin", "s", NoLoadPlugin, nullptr);
   try {

@@ -49,6 +49,7 @@ void Environment::LoadPlugin(const std::string& path) {
     dlclose(lib);
     throw HostError("LoadPlugin: \"" + path + "\" is not a plug-in: it has no AvisynthPluginInit2");
   }
+  plugins_.push_back(path);
   init(this);
 }
 

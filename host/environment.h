@@ -35,6 +35,8 @@ class Environment final : public IScriptEnvironment {
   // The library stays loaded for the environment's life and beyond: clips it
   // made may outlive the environment.
   void LoadPlugin(const std::string& path);
+  // The paths of the plug-ins loaded, in order.
+  const std::vector<std::string>& loaded_plugins() const { return plugins_; }
 
   // Calls a registered function with positional and named arguments.
   AVSValue Call(const std::string& name, const std::vector<Argument>& args);
@@ -97,6 +99,7 @@ class Environment final : public IScriptEnvironment {
   std::string version_;
   bool releases_clip_arguments_twice_ = false;
   std::vector<Function> functions_;
+  std::vector<std::string> plugins_;
   std::deque<std::string> strings_;  // SaveString's, stable addresses
   std::map<std::string, AVSValue> vars_;
   std::vector<std::pair<ShutdownFunc, void*>> at_exit_;

@@ -2,14 +2,17 @@
 
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
 #include <climits>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 
 #include "host/environment.h"
@@ -23,17 +26,25 @@ namespace {
 
 constexpr const char* kDefaultScript = "ColorBars().FrameTC(orientation=2).Tallyburn()";
 
-constexpr const char* kHelp = R"(usage: tallyburn [options] [SCRIPT]
+constexpr const char* kHelp = R"(usage: tallyburn [options] [SCRIPT | SCRIPT-FILE]
 
-Burns frame numbers and timecodes into video with the Tallyburn and FrameTC
-filters of libtallyburn.so, loaded the way a frame server loads it.
+Burns frame numbers and timecodes into video with the filters of
+libtallyburn.so, loaded the way a frame server loads it.
 
-SCRIPT is one expression in the frame server's script syntax: calls chained
-with a dot, arguments by position or by name (integers, floats, "strings",
-true/false). Without SCRIPT the tool renders
+SCRIPT is a script in the frame server's syntax, given as one argument or
+as the name of a file that holds it (such as in.avs): calls chained with a
+dot, arguments by position or by name (integers, floats, "strings",
+true/false), statements on lines or separated by ';', # comments,
+variables (clip = Y4MSource("in.y4m")), and the implicit last: a bare clip
+sets it, a filter called without a clip takes it, and the script's value
+is the last clip. Without SCRIPT the tool renders
   ColorBars().FrameTC(orientation=2).Tallyburn()
 
 Filters (from the plug-in):
+  TallyTC(clip, start="00:00:00:00", rate="", drop=auto, scale=0, align=2, margin=0)
+                                           SMPTE timecode at any broadcast rate
+  TallyFrame(clip, start=0, digits=0, scale=0, align=3, margin=0)
+                                           frame number
   Tallyburn(clip, offset=0, left=0)        frame number, bottom right (left=1: left)
   FrameTC(clip, offset=0, orientation=0, y=0)
                                            HH:MM:SS:FF box; orientation 0 right,
@@ -42,31 +53,41 @@ Sources (built in):
   ColorBars(width=640, height=480, pixel_type="YV12", length=300,
             fps=30000, fps_denominator=1001)
   BlankClip(... the same ..., color=$000000)
-  Y4MSource(path, length)                  YUV4MPEG2, "-" for standard input;
-                                           4:2:0 as YV12, 4:2:2 as YUY2. From a
-                                           pipe the length is unknown until the
-                                           stream ends; give length= for the
-                                           frame number's digit count
+  Y4MSource(path, length)                  YUV4MPEG2, "-" for standard input:
+                                           4:2:0, 4:2:2, 4:4:4, 4:1:1, mono, 8 to
+                                           16 bits. From a pipe the length is
+                                           unknown until the stream ends; give
+                                           length= for the frame number's digits
   RawSource(path, width, height, pixel_type="YV12", fps, fps_denominator, length)
                                            raw frames as ffmpeg's rawvideo writes
-                                           them: bgr24, bgra, yuyv422, yuv420p
+                                           them, by ffmpeg's name (bgr24,
+                                           yuv422p10le, gbrp16le, ...) or the
+                                           host's (YV12, YUV422P10, RGBP16, ...)
   LoadPlugin(path)                         another plug-in (statements are
                                            separated by new lines or ';')
-pixel_type: RGB24, RGB32, YUY2, YV12, I420 (or bgr24, bgra, yuyv422, yuv420p).
+ColorBars and BlankClip pixel_type: RGB24, RGB32, YUY2, YV12, I420 (or bgr24,
+bgra, yuyv422, yuv420p).
 
 Options:
   -o, --output PATH   where the frames go:
-                        PATH.y4m or -   YUV4MPEG2 (4:2:0, or 4:2:2 for YUY2;
-                                        a Y4MSource's rate, field order,
-                                        chroma siting and aspect are kept)
+                        PATH.y4m or -   YUV4MPEG2 in the clip's colour space
+                                        (a Y4MSource's rate, field order,
+                                        chroma siting, aspect and X tags,
+                                        the colour range among them, kept)
+                        a device, FIFO  YUV4MPEG2 (/dev/null too)
                         PATH.png        one frame (--frame N, default 0)
                         PATH%05d.png    one PNG per frame (%d or %0Nd)
-                      Without -o, YUV4MPEG2 goes to standard output when it
-                      is not a terminal.
+                      Extensions in any case. Without -o, YUV4MPEG2 goes to
+                      standard output when it is not a terminal. A file is
+                      written beside its place and replaces it only when
+                      the run succeeds; an output that is also an input is
+                      refused.
   --raw               write raw frames (native packing, lines top-down)
   --frame N           only frame N
-  --frames A-B        frames A to B, inclusive (A- : from A to the end)
-  --info              print the clip's size, rate, length and pixel type
+  --frames A-B        frames A to B, inclusive (A- : from A to the end);
+                      not with --frame
+  --info              print the clip's size, rate, whole frames and pixel
+                      type (from a pipe, after reading it to its end)
   --progress          show frames done, speed and time left on standard
                       error (the default when it is a terminal)
   --no-progress       do not
@@ -84,6 +105,7 @@ Examples:
   ffmpeg -i in.mp4 -f yuv4mpegpipe - | tallyburn 'Y4MSource("-").FrameTC()' -o - | ffmpeg -f yuv4mpegpipe -i - out.mkv
   tallyburn 'RawSource("in.bgr", 1280, 720, "bgr24", 25).Tallyburn()' --raw -o out.bgr
   tallyburn --info 'Y4MSource("in.y4m")'
+  tallyburn dailies.avs -o out.y4m
 )";
 
 class UsageError : public ToolError {
@@ -98,6 +120,7 @@ struct Options {
   bool raw = false;
   std::optional<int> first, last;  // frame range, inclusive
   bool single_frame = false;
+  bool range_given = false;
   bool info = false;
   bool progress = isatty(STDERR_FILENO) != 0;
   std::string plugin;
@@ -144,7 +167,7 @@ Options ParseOptions(int argc, char** argv) {
       o.first = ParseFrameNumber(range.substr(0, dash), "--frames");
       if (dash + 1 < range.size()) o.last = ParseFrameNumber(range.substr(dash + 1), "--frames");
       if (o.last && *o.last < *o.first) throw UsageError("--frames " + range + ": the range is backwards");
-      o.single_frame = false;
+      o.range_given = true;
     } else if (a == "--info") {
       o.info = true;
     } else if (a == "--progress") {
@@ -162,44 +185,107 @@ Options ParseOptions(int argc, char** argv) {
       o.script_given = true;
     }
   }
+  if (o.single_frame && o.range_given) throw UsageError("--frame and --frames clash: give one of them");
   return o;
 }
 
-std::string DefaultPlugin() {
+// The plug-in beside the tool, or in ../lib/avisynth as installed; says
+// where it looked in `searched`.
+std::string DefaultPlugin(std::string* searched) {
   std::error_code ec;
   const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return "";
-  for (const auto& candidate :
-       {exe.parent_path() / "libtallyburn.so", exe.parent_path() / "../lib/avisynth/libtallyburn.so"})
+  if (ec) {
+    *searched = "the tool cannot tell where it is";
+    return "";
+  }
+  const std::filesystem::path candidates[] = {exe.parent_path() / "libtallyburn.so",
+                                              exe.parent_path() / "../lib/avisynth/libtallyburn.so"};
+  for (const auto& candidate : candidates)
     if (std::filesystem::exists(candidate, ec)) return candidate.string();
+  *searched = "no plug-in is loaded: looked for " + candidates[0].lexically_normal().string() + " and " +
+              candidates[1].lexically_normal().string() + "; give --plugin PATH";
   return "";
 }
 
+std::string Lowercase(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
 bool EndsWith(const std::string& s, const std::string& tail) {
-  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+  const std::string lower = Lowercase(s);
+  return lower.size() >= tail.size() && lower.compare(lower.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-const char* PixelTypeName(int t) {
-  switch (t) {
-    case VideoInfo::CS_BGR24: return "RGB24";
-    case VideoInfo::CS_BGR32: return "RGB32";
-    case VideoInfo::CS_YUY2: return "YUY2";
-    case VideoInfo::CS_YV12: return "YV12";
-    case VideoInfo::CS_I420: return "I420";
-    default: return "other";
+// Where the frames go, decided once from the options: the kind of output,
+// its path and, for PNG, the file-name pattern (parsed here, once).
+enum class OutputKind { kY4m, kRaw, kPng };
+struct OutputPlan {
+  OutputKind kind;
+  std::string path;  // "-": standard output
+  FramePattern pattern;
+  bool one_png() const { return kind == OutputKind::kPng && !pattern.present(); }
+};
+
+OutputPlan PlanOutput(const Options& o) {
+  std::string path = o.output;
+  if (path.empty()) {
+    if (o.info) return {OutputKind::kY4m, "-", {}};
+    if (isatty(STDOUT_FILENO)) throw UsageError("no output: give -o PATH (- for standard output), or --info");
+    path = "-";
   }
+  const bool png = EndsWith(path, ".png");
+  if (o.raw && png) throw UsageError("--raw and the .png output " + path + " clash: give one of them");
+  if (o.raw) return {OutputKind::kRaw, path, {}};
+  if (png) {
+    OutputPlan plan{OutputKind::kPng, path, FramePattern::Parse(path)};
+    if (plan.one_png() && o.range_given && o.last != o.first)
+      throw UsageError(path + ": one PNG holds one frame: give --frame N, or a %d pattern in the name");
+    return plan;
+  }
+  // Devices and FIFOs (/dev/null among them) take a stream, as a pipe does.
+  if (path == "-" || EndsWith(path, ".y4m") || !IsRegularOrNew(path)) return {OutputKind::kY4m, path, {}};
+  throw UsageError(path + ": cannot tell the output format: name it .y4m, .png or -, or give --raw");
 }
 
-void PrintInfo(const VideoInfo& vi, bool unknown_length) {
+// An output that is also an input would destroy it: refused before a byte
+// is written.
+void RefuseInput(const ToolContext& context, const std::string& path) {
+  if (path == "-") return;
+  if (const auto input = context.InputAt(path))
+    throw ToolError(path + ": is also an input of the script (" + *input + "): write the output elsewhere");
+}
+
+std::unique_ptr<FrameSink> MakeSink(const OutputPlan& plan, const VideoInfo& vi, const ToolContext& context) {
+  switch (plan.kind) {
+    case OutputKind::kRaw:
+      RefuseInput(context, plan.path);
+      return std::make_unique<RawSink>(OutputStream::Open(plan.path), vi);
+    case OutputKind::kPng:
+      return std::make_unique<PngSink>(plan.path, plan.pattern, vi,
+                                       [&context](const std::string& name) { RefuseInput(context, name); });
+    case OutputKind::kY4m: break;
+  }
+  // Checked before the output is opened, so nothing is created for it.
+  const std::optional<PixelFormat> f = DescribePixelType(vi.pixel_type);
+  if (!f || Y4mColourOf(*f).empty())
+    throw ToolError(plan.path + ": a clip in " + (f ? f->name : std::string("this format")) +
+                    " cannot be written as YUV4MPEG2: use --raw, or a .png output");
+  RefuseInput(context, plan.path);
+  const std::optional<Y4mTags> keep = context.Y4mTagsToKeep();
+  return std::make_unique<Y4mSink>(OutputStream::Open(plan.path), vi, keep ? &*keep : nullptr);
+}
+
+void PrintInfo(const VideoInfo& vi, int frames) {
   char rate[64];
   std::snprintf(rate, sizeof rate, "%u/%u (%.3f fps)", vi.fps_numerator, vi.fps_denominator,
                 vi.fps_denominator ? static_cast<double>(vi.fps_numerator) / vi.fps_denominator : 0.0);
+  const std::optional<PixelFormat> f = DescribePixelType(vi.pixel_type);
   std::cout << "width       " << vi.width << "\n"
             << "height      " << vi.height << "\n"
             << "frame rate  " << rate << "\n"
-            << "frames      "
-            << (unknown_length ? std::string("unknown (until the stream ends)") : std::to_string(vi.num_frames)) << "\n"
-            << "pixel type  " << PixelTypeName(vi.pixel_type) << "\n";
+            << "frames      " << frames << "\n"
+            << "pixel type  " << (f ? f->name : "other") << "\n";
 }
 
 class Progress {
@@ -208,7 +294,11 @@ class Progress {
   void Frame(int n, bool force = false) {
     if (!on_) return;
     const auto now = std::chrono::steady_clock::now();
-    if (!force && now - shown_ < std::chrono::milliseconds(250)) return;
+    if (!force && now - shown_ < std::chrono::milliseconds(250)) {
+      pending_ = n;
+      return;
+    }
+    pending_ = -1;
     shown_ = now;
     const double seconds = std::chrono::duration<double>(now - start_).count();
     const int done = n - first_ + 1;
@@ -224,7 +314,9 @@ class Progress {
     std::fflush(stderr);
     dirty_ = true;
   }
+  // The last line shows the true count, however the run ended.
   ~Progress() {
+    if (pending_ >= 0) Frame(pending_, true);
     if (dirty_) std::fprintf(stderr, "\n");
   }
 
@@ -232,88 +324,105 @@ class Progress {
   bool on_;
   int first_;
   std::optional<int> last_;
+  int pending_ = -1;  // a frame done since the line was drawn, or -1
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now(), shown_{};
   bool dirty_ = false;
 };
 
-std::unique_ptr<FrameSink> MakeSink(const Options& o, const VideoInfo& vi) {
-  std::string path = o.output;
-  if (path.empty()) {
-    if (isatty(STDOUT_FILENO)) throw UsageError("no output: give -o PATH (- for standard output), or --info");
-    path = "-";
+std::string PastTheEnd(int frame, int frames) {
+  if (frames == 0) return "the clip has no frames";
+  return "frame " + std::to_string(frame) + " is past the clip's end (it has " + std::to_string(frames) +
+         " frames, 0 to " + std::to_string(frames - 1) + ")";
+}
+
+// SCRIPT may name a file that holds the script.
+ScriptSource LoadScript(const Options& o) {
+  std::error_code ec;
+  if (o.script_given && std::filesystem::is_regular_file(o.script, ec)) {
+    std::ifstream in(o.script, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    if (!in) throw ToolError(o.script + ": cannot read the script");
+    return ScriptSource{text.str(), o.script, ""};
   }
-  if (o.raw) return std::make_unique<RawSink>(OutputStream::Open(path), vi);
-  if (EndsWith(path, ".png")) {
-    if (!HasFramePattern(path) && o.first && o.last != o.first)
-      throw UsageError(path + ": one PNG holds one frame: give --frame N, or a %d pattern in the name");
-    return std::make_unique<PngSink>(path, vi);
+  return ScriptSource{o.script, "script", ""};
+}
+
+// --info from a stream of unknown length: its whole frames, read to its end.
+int CountToTheEnd(host::Environment& env, const PClip& clip) {
+  int n = 0;
+  try {
+    for (; n < INT_MAX; ++n) env.FetchFrame(clip, n);
+  } catch (const EndOfStream& end) {
+    return end.frames;
+  } catch (const TruncatedFrame&) {
   }
-  if (path == "-" || EndsWith(path, ".y4m")) {
-    // Checked before the output is opened, so nothing is created for it.
-    const std::optional<PixelFormat> f = DescribePixelType(vi.pixel_type);
-    if (!f || Y4mColourOf(*f).empty())
-      throw ToolError(path + ": a clip in " + (f ? f->name : std::string("this format")) +
-                      " cannot be written as YUV4MPEG2: use --raw, or a .png output");
-    const std::optional<Y4mTags> keep = TagsOfTheY4mInput();
-    return std::make_unique<Y4mSink>(OutputStream::Open(path), vi, keep ? &*keep : nullptr);
-  }
-  throw UsageError(path + ": cannot tell the output format: name it .y4m, .png or -, or give --raw");
+  return n;
 }
 
 int Run(const Options& o) {
-  host::Environment env;
-  RegisterBuiltins(env);
-  const std::string plugin = o.plugin.empty() ? DefaultPlugin() : o.plugin;
+  const OutputPlan plan = PlanOutput(o);
+  ScriptSource script = LoadScript(o);
+
+  // The tool's frames are tight: each plane's lines follow each other, so a
+  // plane goes between a file and a frame in one read or write. Guard bytes
+  // stay around the planes: they cost a few bytes a plane, and a plug-in
+  // that writes outside the picture is caught here as in the tests.
+  host::Environment env(host::FrameLayout{.tight = true});
+  ToolContext context;
+  RegisterBuiltins(env, context);
+  const std::string plugin = o.plugin.empty() ? DefaultPlugin(&script.missing_function_hint) : o.plugin;
   if (!plugin.empty()) env.LoadPlugin(plugin);
 
-  const AVSValue result = EvaluateScript(env, o.script);
+  const AVSValue result = EvaluateScript(env, script);
   if (!result.IsClip())
     throw ToolError("the script gives " + std::string(host::TypeName(result.Type())) + ", not a clip");
   const PClip clip = result.AsClip();
   const VideoInfo vi = clip->GetVideoInfo();
-  const bool unknown = ReadsStreamOfUnknownLength();
+  const bool unknown = context.ReadsStreamOfUnknownLength();
   if (o.info) {
-    PrintInfo(vi, unknown);
+    PrintInfo(vi, unknown ? CountToTheEnd(env, clip) : vi.num_frames);
     return 0;
   }
 
-  const bool one_png = EndsWith(o.output, ".png") && !o.raw && !HasFramePattern(o.output);
   const int first = o.first.value_or(0);
-  std::optional<int> last = one_png && !o.first ? std::optional<int>(0) : o.last;
+  std::optional<int> last = plan.one_png() && !o.first ? std::optional<int>(0) : o.last;
   if (!unknown) {
-    if (vi.num_frames <= 0) throw ToolError("the clip has no frames");
+    if (vi.num_frames <= 0) throw ToolError(PastTheEnd(first, 0));
     if (!last) last = vi.num_frames - 1;
     if (*last >= vi.num_frames || first >= vi.num_frames)
-      throw ToolError("frame " + std::to_string(std::max(first, *last)) + " is past the clip's end (it has " +
-                      std::to_string(vi.num_frames) + " frames, 0 to " + std::to_string(vi.num_frames - 1) + ")");
+      throw ToolError(PastTheEnd(std::max(first, *last), vi.num_frames));
   }
 
-  auto sink = MakeSink(o, vi);
-  Progress progress(o.progress, first, last);
+  auto sink = MakeSink(plan, vi, context);
   int n = first;
   try {
+    Progress progress(o.progress, first, last);
     for (; !last || n <= *last; ++n) {
       PVideoFrame frame;
       try {
         frame = env.FetchFrame(clip, n);
-      } catch (const EndOfStream&) {
+      } catch (const EndOfStream& end) {
+        // A stream of unknown length ended: fine after the first frame of
+        // an open range, as a file's length would have told.
+        if (n == first || last) throw ToolError(PastTheEnd(last ? *last : first, end.frames));
         break;
       }
       sink->Write(*frame.get(), n);
       progress.Frame(n, last && n == *last);
       if (n == INT_MAX) break;
     }
+    // Read to the clip's end: a file cut inside a frame after it fails as
+    // the same stream from a pipe does.
+    if (!unknown && *last == vi.num_frames - 1) context.CheckStreamEnds(&env);
   } catch (...) {
-    // Keep the whole frames that came before the failure.
     try {
-      sink->Finish();
+      sink->Abandon();
     } catch (const ToolError&) {
     }
     throw;
   }
   sink->Finish();
-  if ((o.single_frame || one_png) && n == first)
-    throw ToolError("frame " + std::to_string(first) + " is past the end of the stream");
   if (const auto* png = dynamic_cast<const PngSink*>(sink.get()))
     for (const std::string& p : png->written()) std::cout << p << "\n";
   return 0;

@@ -4,13 +4,19 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 namespace tallyburn::tool {
 namespace {
 
 constexpr size_t kBufferBytes = 1 << 20;
+// Reads and writes at least this large skip the buffer: whole planes go
+// between the file and the frame without a copy.
+constexpr size_t kDirectBytes = 1 << 16;
+constexpr size_t kLineBytes = 4096;
 
 std::string Describe(const std::string& path) { return path == "-" ? "standard input" : path; }
 
@@ -35,12 +41,18 @@ std::unique_ptr<InputStream> InputStream::Open(const std::string& path) {
   }
   struct stat st {};
   int64_t size = -1;
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) size = st.st_size;
+  std::optional<FileId> file;
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+    size = st.st_size;
+    file = FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+  }
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     if (owned) ::close(fd);
     throw ToolError(path + ": is a directory");
   }
-  return std::unique_ptr<InputStream>(new InputStream(fd, owned, Describe(path), size));
+  auto in = std::unique_ptr<InputStream>(new InputStream(fd, owned, Describe(path), size));
+  in->file_ = file;
+  return in;
 }
 
 std::unique_ptr<InputStream> InputStream::FromMemory(std::vector<uint8_t> bytes, std::string name) {
@@ -52,11 +64,11 @@ std::unique_ptr<InputStream> InputStream::FromMemory(std::vector<uint8_t> bytes,
   return in;
 }
 
-bool InputStream::Fill() {
+bool InputStream::Fill(size_t want) {
   if (eof_) return false;
   begin_ = end_ = 0;
   for (;;) {
-    const ssize_t got = ::read(fd_, buffer_.data(), buffer_.size());
+    const ssize_t got = ::read(fd_, buffer_.data(), std::min(want, buffer_.size()));
     if (got > 0) {
       end_ = static_cast<size_t>(got);
       return true;
@@ -74,7 +86,7 @@ size_t InputStream::Read(uint8_t* dst, size_t n) {
   while (done < n) {
     if (begin_ == end_) {
       // Large requests go straight to the destination.
-      if (!eof_ && fd_ >= 0 && n - done >= buffer_.size()) {
+      if (!eof_ && fd_ >= 0 && n - done >= kDirectBytes) {
         const ssize_t got = ::read(fd_, dst + done, n - done);
         if (got > 0) {
           done += static_cast<size_t>(got);
@@ -87,7 +99,9 @@ size_t InputStream::Read(uint8_t* dst, size_t n) {
         if (errno == EINTR) continue;
         throw ToolError(name_ + ": read error: " + std::strerror(errno));
       }
-      if (!Fill()) break;
+      // A few bytes (a FRAME line) fill a little, leaving the plane that
+      // follows in the file for a direct read.
+      if (!Fill(n - done < kLineBytes ? kLineBytes : buffer_.size())) break;
     }
     const size_t take = std::min(n - done, end_ - begin_);
     std::memcpy(dst + done, buffer_.data() + begin_, take);
@@ -97,15 +111,43 @@ size_t InputStream::Read(uint8_t* dst, size_t n) {
   return done;
 }
 
+// Bytes taken one at a time (header lines) are read in small pieces, so
+// that the planes after them are still in the file for a direct read.
 int InputStream::Get() {
-  if (begin_ == end_ && !Fill()) return -1;
+  if (begin_ == end_ && !Fill(kLineBytes)) return -1;
   return buffer_[begin_++];
+}
+
+int InputStream::Peek() {
+  if (begin_ == end_ && !Fill(kLineBytes)) return -1;
+  return buffer_[begin_];
+}
+
+size_t InputStream::ReadAt(int64_t offset, uint8_t* dst, size_t n) const {
+  if (offset < 0 || size_ < 0 || offset >= size_) return 0;
+  n = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(n), size_ - offset));
+  if (fd_ < 0) {  // memory
+    std::memcpy(dst, buffer_.data() + offset, n);
+    return n;
+  }
+  size_t done = 0;
+  while (done < n) {
+    const ssize_t got = ::pread(fd_, dst + done, n - done, offset + static_cast<int64_t>(done));
+    if (got > 0) {
+      done += static_cast<size_t>(got);
+    } else if (got == 0) {
+      break;
+    } else if (errno != EINTR) {
+      throw ToolError(name_ + ": read error: " + std::strerror(errno));
+    }
+  }
+  return done;
 }
 
 size_t InputStream::Skip(size_t n) {
   size_t done = 0;
   while (done < n) {
-    if (begin_ == end_ && !Fill()) break;
+    if (begin_ == end_ && !Fill(buffer_.size())) break;
     const size_t take = std::min(n - done, end_ - begin_);
     begin_ += take;
     done += take;
@@ -113,19 +155,52 @@ size_t InputStream::Skip(size_t n) {
   return done;
 }
 
-OutputStream::OutputStream(int fd, bool owned, std::string name) : fd_(fd), owned_(owned), name_(std::move(name)) {
+OutputStream::OutputStream(int fd, bool owned, std::string name, std::string temporary)
+    : fd_(fd), owned_(owned), name_(std::move(name)), temporary_(std::move(temporary)) {
   buffer_.resize(kBufferBytes);
 }
 
 OutputStream::~OutputStream() {
   if (owned_) ::close(fd_);
+  if (!temporary_.empty()) ::unlink(temporary_.c_str());
+}
+
+std::optional<FileId> FileAt(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileId{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino)};
+}
+
+bool IsRegularOrNew(const std::string& path) {
+  if (path == "-") return false;
+  struct stat st {};
+  return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
 std::unique_ptr<OutputStream> OutputStream::Open(const std::string& path) {
-  if (path == "-") return std::unique_ptr<OutputStream>(new OutputStream(STDOUT_FILENO, false, "standard output"));
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (path == "-") return std::unique_ptr<OutputStream>(new OutputStream(STDOUT_FILENO, false, "standard output", ""));
+  if (!IsRegularOrNew(path)) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) throw ToolError(path + ": cannot open: " + std::strerror(errno));
+    return std::unique_ptr<OutputStream>(new OutputStream(fd, true, path, ""));
+  }
+  // A temporary file beside the output, on the same file system, so that
+  // the rename at the end replaces it in one step.
+  const std::filesystem::path target(path);
+  std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".tallyburn-XXXXXX")).string();
+  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   if (fd < 0) throw ToolError(path + ": cannot create: " + std::strerror(errno));
-  return std::unique_ptr<OutputStream>(new OutputStream(fd, true, path));
+  struct stat st {};
+  // Keep an existing file's permissions; a new one gets the usual 0666
+  // less the umask.
+  if (::stat(path.c_str(), &st) == 0) {
+    ::fchmod(fd, st.st_mode & 07777);
+  } else {
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+  }
+  return std::unique_ptr<OutputStream>(new OutputStream(fd, true, path, std::move(temporary)));
 }
 
 void OutputStream::WriteAll(const uint8_t* src, size_t n) {
@@ -142,10 +217,10 @@ void OutputStream::WriteAll(const uint8_t* src, size_t n) {
 }
 
 void OutputStream::Write(const uint8_t* src, size_t n) {
-  if (used_ + n > buffer_.size()) {
-    Flush();
-    if (n >= buffer_.size()) return WriteAll(src, n);
-  }
+  // Large writes (a frame's planes) go straight from the frame, after what
+  // is buffered.
+  if (used_ + n > buffer_.size() || n >= kDirectBytes) Flush();
+  if (n >= kDirectBytes) return WriteAll(src, n);
   std::memcpy(buffer_.data() + used_, src, n);
   used_ += n;
 }
@@ -153,6 +228,18 @@ void OutputStream::Write(const uint8_t* src, size_t n) {
 void OutputStream::Flush() {
   WriteAll(buffer_.data(), used_);
   used_ = 0;
+}
+
+void OutputStream::Abandon() {
+  if (temporary_.empty()) Flush();
+}
+
+void OutputStream::Commit() {
+  Flush();
+  if (temporary_.empty()) return;
+  if (::rename(temporary_.c_str(), name_.c_str()) != 0)
+    throw ToolError(name_ + ": cannot replace: " + std::strerror(errno));
+  temporary_.clear();
 }
 
 }  // namespace tallyburn::tool

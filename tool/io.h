@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,6 +16,21 @@ namespace tallyburn::tool {
 class ToolError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A stream that ends inside a frame: the same message from a file and a pipe.
+class TruncatedFrame : public ToolError {
+ public:
+  TruncatedFrame(const std::string& stream, int frame, size_t got, size_t want)
+      : ToolError(stream + ": truncated frame " + std::to_string(frame) + " (got " + std::to_string(got) + " of " +
+                  std::to_string(want) + " bytes)") {}
+};
+
+// Which file a path or descriptor is, through links: device and inode.
+struct FileId {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  bool operator==(const FileId&) const = default;
 };
 
 class InputStream {
@@ -29,22 +45,30 @@ class InputStream {
   const std::string& name() const { return name_; }
   // Size of a regular file, or -1 for a pipe or terminal.
   int64_t size() const { return size_; }
+  // The file read, when it is one (a regular file, standard input too).
+  const std::optional<FileId>& file() const { return file_; }
 
   // Up to n bytes into dst; fewer only at the end of the stream.
   size_t Read(uint8_t* dst, size_t n);
   // One byte, or -1 at the end.
   int Get();
+  // The next byte without taking it, or -1 at the end.
+  int Peek();
+  // Up to n bytes at `offset` from the start of a regular file (or of
+  // memory), leaving the stream where it is.
+  size_t ReadAt(int64_t offset, uint8_t* dst, size_t n) const;
   // Skips n bytes; returns how many were there.
   size_t Skip(size_t n);
 
  private:
   InputStream(int fd, bool owned, std::string name, int64_t size);
-  bool Fill();
+  bool Fill(size_t want);
 
   int fd_;
   bool owned_;
   std::string name_;
   int64_t size_;
+  std::optional<FileId> file_;
   std::vector<uint8_t> buffer_;
   size_t begin_ = 0, end_ = 0;
   bool eof_ = false;
@@ -52,8 +76,11 @@ class InputStream {
 
 class OutputStream {
  public:
-  // "-" is standard output.
+  // "-" is standard output. A regular file (or a new one) is written to a
+  // temporary file beside it and replaces it only at Commit(), so a failed
+  // run leaves what was there; a device or a FIFO is written directly.
   static std::unique_ptr<OutputStream> Open(const std::string& path);
+  // Removes the temporary file of an output never committed.
   ~OutputStream();
   OutputStream(const OutputStream&) = delete;
   OutputStream& operator=(const OutputStream&) = delete;
@@ -62,16 +89,29 @@ class OutputStream {
   void Write(const uint8_t* src, size_t n);
   void Write(const std::string& s) { Write(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
   void Flush();
+  // Flushes, and puts a temporary file in the output's place.
+  void Commit();
+  // After a failure: written in place (a pipe, a device), the whole frames
+  // buffered are flushed; a temporary file is left to be removed.
+  void Abandon();
 
  private:
-  OutputStream(int fd, bool owned, std::string name);
+  OutputStream(int fd, bool owned, std::string name, std::string temporary);
   void WriteAll(const uint8_t* src, size_t n);
 
   int fd_;
   bool owned_;
   std::string name_;
+  std::string temporary_;  // empty: written in place
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
 };
+
+// The file a path names now (through links), if it exists.
+std::optional<FileId> FileAt(const std::string& path);
+
+// Whether a path is, or would be, a regular file: not standard output, a
+// device or a FIFO.
+bool IsRegularOrNew(const std::string& path);
 
 }  // namespace tallyburn::tool

@@ -25,52 +25,47 @@ void RawSink::Write(const VideoFrame& frame, int) {
   }
 }
 
-bool HasFramePattern(const std::string& path) {
-  int conversions = 0;
+FramePattern FramePattern::Parse(const std::string& path) {
+  FramePattern p;
+  p.before_ = path;
+  std::string before;
   for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] != '%') continue;
+    if (path[i] != '%') {
+      before += path[i];
+      continue;
+    }
     if (i + 1 < path.size() && path[i + 1] == '%') {
+      before += '%';
       ++i;
       continue;
     }
     size_t j = i + 1;
+    int width = 0;
     if (j < path.size() && path[j] == '0') {
       ++j;
-      if (j < path.size() && path[j] >= '1' && path[j] <= '9') ++j;
+      if (j < path.size() && path[j] >= '1' && path[j] <= '9') width = path[j++] - '0';
     }
     if (j >= path.size() || path[j] != 'd')
       throw ToolError(path + ": a frame pattern takes %d or %0Nd (N from 1 to 9); write %% for a per cent sign");
-    ++conversions;
+    if (p.present_) throw ToolError(path + ": a frame pattern takes one %d");
+    p.present_ = true;
+    p.width_ = width;
+    p.before_ = before;
+    before.clear();
     i = j;
   }
-  if (conversions > 1) throw ToolError(path + ": a frame pattern takes one %d");
-  return conversions == 1;
+  if (p.present_)
+    p.after_ = before;
+  else
+    p.before_ = before;
+  return p;
 }
 
-std::string ExpandFramePattern(const std::string& path, int n) {
-  std::string out;
-  for (size_t i = 0; i < path.size(); ++i) {
-    if (path[i] != '%') {
-      out += path[i];
-      continue;
-    }
-    if (path[i + 1] == '%') {
-      out += '%';
-      ++i;
-      continue;
-    }
-    int width = 0;
-    size_t j = i + 1;
-    if (path[j] == '0') {
-      ++j;
-      if (path[j] >= '1' && path[j] <= '9') width = path[j++] - '0';
-    }
-    std::string digits = std::to_string(n);
-    if (static_cast<int>(digits.size()) < width) digits.insert(0, static_cast<size_t>(width) - digits.size(), '0');
-    out += digits;
-    i = j;  // at the 'd'
-  }
-  return out;
+std::string FramePattern::Expand(int n) const {
+  if (!present_) return before_;
+  std::string digits = std::to_string(n);
+  if (static_cast<int>(digits.size()) < width_) digits.insert(0, static_cast<size_t>(width_) - digits.size(), '0');
+  return before_ + digits + after_;
 }
 
 namespace {
@@ -145,22 +140,46 @@ void ToRgb(const VideoFrame& frame, const VideoInfo& vi, std::vector<uint16_t>& 
   }
 }
 
-PngSink::PngSink(std::string path, const VideoInfo& vi) : path_(std::move(path)), vi_(vi) { HasFramePattern(path_); }
+PngSink::PngSink(std::string path, FramePattern pattern, const VideoInfo& vi,
+                 std::function<void(const std::string&)> check)
+    : path_(std::move(path)), pattern_(std::move(pattern)), vi_(vi), check_(std::move(check)) {}
+
+namespace {
+
+// libpng reports errors by longjmp, and no C++ exception may cross it: a
+// write error of the output is kept here and turned into a libpng error.
+struct PngOutput {
+  OutputStream* out;
+  std::string failure;
+};
+
+void WritePng(png_structp png, png_bytep data, png_size_t length) {
+  auto* o = static_cast<PngOutput*>(png_get_io_ptr(png));
+  try {
+    o->out->Write(data, length);
+  } catch (const ToolError& e) {
+    o->failure = e.what();
+    png_error(png, "write error");
+  }
+}
+void FlushPng(png_structp) {}
+
+}  // namespace
 
 void PngSink::Write(const VideoFrame& frame, int n) {
-  const std::string name = HasFramePattern(path_) ? ExpandFramePattern(path_, n) : path_;
+  const std::string name = pattern_.present() ? pattern_.Expand(n) : path_;
+  check_(name);
   ToRgb(frame, vi_, rgb_);
 
-  FILE* file = std::fopen(name.c_str(), "wb");
-  if (file == nullptr) throw ToolError(name + ": cannot create: " + std::strerror(errno));
+  const std::unique_ptr<OutputStream> out = OutputStream::Open(name);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
+  PngOutput output{out.get(), ""};
   if (info == nullptr || setjmp(png_jmpbuf(png))) {
     png_destroy_write_struct(&png, &info);
-    std::fclose(file);
-    throw ToolError(name + ": cannot write the PNG");
+    throw ToolError(output.failure.empty() ? name + ": cannot write the PNG" : output.failure);
   }
-  png_init_io(png, file);
+  png_set_write_fn(png, &output, WritePng, FlushPng);
   const int depth = PngDepth(*DescribePixelType(vi_.pixel_type));
   png_set_IHDR(png, info, static_cast<png_uint_32>(vi_.width), static_cast<png_uint_32>(vi_.height), depth,
                PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -182,7 +201,7 @@ void PngSink::Write(const VideoFrame& frame, int n) {
   }
   png_write_end(png, nullptr);
   png_destroy_write_struct(&png, &info);
-  if (std::fclose(file) != 0) throw ToolError(name + ": write error: " + std::strerror(errno));
+  out->Commit();
   written_.push_back(name);
 }
 

@@ -3,6 +3,7 @@
 #include "tool/raw_formats.h"
 
 #include <charconv>
+#include <climits>
 #include <cstring>
 #include <optional>
 
@@ -149,7 +150,8 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
                        "' is not supported (4:2:0, 4:2:2, 4:4:4, 4:1:1 and mono, 8 to 16 bits)");
         h.colour = value;
         break;
-      case 'X':  // extensions carry nothing we need
+      case 'X':  // kept for the output: the colour range, among others
+        h.extensions.emplace_back(tag);
         break;
       default: Fail(in, "unknown header tag '" + std::string(tag) + "'");
     }
@@ -178,6 +180,32 @@ VideoInfo Y4mVideoInfo(const Y4mHeader& h) {
 
 size_t Y4mFrameBytes(const Y4mHeader& h) { return RawFrameBytes(*DescribePixelType(h.pixel_type), h.width, h.height); }
 
+int CountY4mFrames(const InputStream& in, const Y4mHeader& h, bool* cut) {
+  const auto frame_bytes = static_cast<int64_t>(Y4mFrameBytes(h));
+  int64_t at = static_cast<int64_t>(h.header_bytes);
+  int frames = 0;
+  *cut = false;
+  uint8_t line[kMaxFrameHeaderBytes + 8];
+  while (at < in.size() && frames < INT32_MAX) {
+    const size_t got = in.ReadAt(at, line, sizeof line);
+    const auto* end = static_cast<const uint8_t*>(std::memchr(line, '\n', got));
+    // A damaged FRAME line ends the count; reading stops there with its own
+    // message, as from a pipe.
+    if (got < 5 || std::memcmp(line, "FRAME", 5) != 0 || end == nullptr) {
+      *cut = true;
+      break;
+    }
+    const int64_t next = at + (end - line) + 1 + frame_bytes;
+    if (next > in.size()) {
+      *cut = true;
+      break;
+    }
+    at = next;
+    ++frames;
+  }
+  return frames;
+}
+
 bool ReadY4mFrameHeader(InputStream& in, int n) {
   char magic[5];
   const size_t got = in.Read(reinterpret_cast<uint8_t*>(magic), sizeof magic);
@@ -200,9 +228,7 @@ void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame
   const auto read = [&](uint8_t* dst, size_t bytes) {
     const size_t r = in.Read(dst, bytes);
     got += r;
-    if (r < bytes)
-      Fail(in, "truncated frame " + std::to_string(n) + " (got " + std::to_string(got) + " of " + std::to_string(want) +
-                   " bytes)");
+    if (r < bytes) throw TruncatedFrame(in.name(), n, got, want);
   };
 
   if (h.pixel_type != VideoInfo::CS_YUY2) {
@@ -213,6 +239,10 @@ void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame
       const PlaneSize size = PlaneSizeOf(f, h.width, h.height, k);
       uint8_t* dst = frame.GetWritePtr(plane);
       const int pitch = frame.GetPitch(plane);
+      if (pitch == size.row_bytes) {  // lines back to back: the plane in one read
+        read(dst, static_cast<size_t>(size.row_bytes) * static_cast<size_t>(size.height));
+        continue;
+      }
       for (int r = 0; r < size.height; ++r)
         read(dst + static_cast<ptrdiff_t>(r) * pitch, static_cast<size_t>(size.row_bytes));
     }
@@ -245,17 +275,26 @@ Y4mWriter::Y4mWriter(OutputStream& out, const VideoInfo& vi, const Y4mTags* keep
   format_ = *f;
   if (vi.pixel_type == VideoInfo::CS_YUY2) scratch_.resize(static_cast<size_t>(vi.width) * 2);
   // The input's own tag where it names the same format (its chroma siting).
-  if (keep && Y4mPixelType(keep->colour) == (vi.pixel_type == VideoInfo::CS_I420 ? VideoInfo::CS_YV12 : vi.pixel_type))
-    colour_ = keep->colour;
-  if (keep) aspect_ = keep->aspect;
+  const bool same_format =
+      keep && Y4mPixelType(keep->colour) == (vi.pixel_type == VideoInfo::CS_I420 ? VideoInfo::CS_YV12 : vi.pixel_type);
+  if (same_format) colour_ = keep->colour;
+  if (keep) {
+    aspect_ = keep->aspect;
+    // Every extension, the colour range among them; the subsampling one
+    // only while it still describes the frames.
+    for (const std::string& x : keep->extensions)
+      if (same_format || x.rfind("XYSCSS=", 0) != 0) extensions_.push_back(x);
+  }
 }
 
 void Y4mWriter::WriteFrame(const VideoFrame& frame) {
   if (!header_written_) {
     const char interlace = vi_.IsTFF() ? 't' : vi_.IsBFF() ? 'b' : 'p';
-    out_.Write("YUV4MPEG2 W" + std::to_string(vi_.width) + " H" + std::to_string(vi_.height) + " F" +
-               std::to_string(vi_.fps_numerator) + ":" + std::to_string(vi_.fps_denominator) + " I" + interlace + " A" +
-               aspect_ + " C" + colour_ + "\n");
+    std::string header = "YUV4MPEG2 W" + std::to_string(vi_.width) + " H" + std::to_string(vi_.height) + " F" +
+                         std::to_string(vi_.fps_numerator) + ":" + std::to_string(vi_.fps_denominator) + " I" +
+                         interlace + " A" + aspect_ + " C" + colour_;
+    for (const std::string& x : extensions_) header += " " + x;
+    out_.Write(header + "\n");
     header_written_ = true;
   }
   out_.Write("FRAME\n");
@@ -263,6 +302,10 @@ void Y4mWriter::WriteFrame(const VideoFrame& frame) {
     for (int k = 0; k < SlotPlanes(format_); ++k) {
       const int plane = kSlotPlaneIds[k];
       const PlaneSize size = PlaneSizeOf(format_, vi_.width, vi_.height, k);
+      if (frame.GetPitch(plane) == size.row_bytes) {  // lines back to back: the plane in one write
+        out_.Write(frame.GetReadPtr(plane), static_cast<size_t>(size.row_bytes) * static_cast<size_t>(size.height));
+        continue;
+      }
       for (int r = 0; r < size.height; ++r)
         out_.Write(frame.GetReadPtr(plane) + static_cast<ptrdiff_t>(r) * frame.GetPitch(plane),
                    static_cast<size_t>(size.row_bytes));

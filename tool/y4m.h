@@ -23,15 +23,18 @@ struct Y4mHeader {
   int pixel_type = 0;  // YV12 for 8-bit 4:2:0, YUY2 for 8-bit 4:2:2, else the planar format
   int image_type = 0;  // field order flags
   std::string colour = "420jpeg";
-  std::string aspect = "0:0";  // pixel aspect ratio, 0:0 unknown
-  size_t header_bytes = 0;     // the header line with its end of line
+  std::string aspect = "0:0";           // pixel aspect ratio, 0:0 unknown
+  std::vector<std::string> extensions;  // X tags, as they stand ("XCOLORRANGE=FULL")
+  size_t header_bytes = 0;              // the header line with its end of line
 };
 
 // What an output stream keeps of its input's header beyond the clip's
-// properties: the chroma siting (C) and the pixel aspect ratio (A).
+// properties: the chroma siting (C), the pixel aspect ratio (A) and every
+// extension (X), the colour range among them.
 struct Y4mTags {
   std::string colour;
   std::string aspect;
+  std::vector<std::string> extensions;
 };
 
 // The pixel type a colour space tag's value is read as (0: none): 8-bit
@@ -51,6 +54,11 @@ VideoInfo Y4mVideoInfo(const Y4mHeader& h);
 
 // Bytes of one frame's planes.
 size_t Y4mFrameBytes(const Y4mHeader& h);
+
+// The whole frames of a stream that is a regular file, counted by walking
+// its FRAME lines from the end of the header without reading the pictures.
+// `cut` tells whether bytes after the last whole frame begin another.
+int CountY4mFrames(const InputStream& in, const Y4mHeader& h, bool* cut);
 
 // Reads the "FRAME" line of frame n: false at a clean end of the stream,
 // ToolError for a damaged one.
@@ -72,6 +80,7 @@ class Y4mWriter {
   VideoInfo vi_;
   std::string colour_ = "420jpeg";
   std::string aspect_ = "1:1";
+  std::vector<std::string> extensions_;
   PixelFormat format_{};
   std::vector<uint8_t> scratch_;  // one planar 4:2:2 line set for YUY2
   bool header_written_ = false;

@@ -41,7 +41,7 @@ INSTANTIATE_TEST_SUITE_P(
                       SyntaxCase{"ColorBars(-x)", "script column 11: '-' must be followed by a number"},
                       SyntaxCase{"ColorBars() ColorBars()",
                                  "script column 13: expected the end of the statement, found 'ColorBars'"},
-                      SyntaxCase{"A\n  B(", "script column 5: expected a value, found the end"},
+                      SyntaxCase{"A\n  B(", "script line 2, column 5: expected a value, found the end"},
                       SyntaxCase{"F($)", "script column 3: '$' must be followed by hexadecimal digits"}));
 
 TEST(ScriptTest, ParsesChainsNamedArgumentsAndLiterals) {
@@ -72,7 +72,8 @@ TEST(ScriptTest, DeepOrHugeScriptsAreRefusedNotRecursedInto) {
 
 class ScriptEvalTest : public testing::PluginHost {
  protected:
-  ScriptEvalTest() { RegisterBuiltins(env); }
+  ToolContext context;
+  ScriptEvalTest() { RegisterBuiltins(env, context); }
   std::string Error(const std::string& script) {
     try {
       EvaluateScript(env, script);

@@ -97,7 +97,7 @@ TEST_P(Y4mRoundTripTest, WriterGivesBackWhatTheReaderRead) {
     auto out = OutputStream::Open(dir.Path("o.y4m"));
     Y4mWriter w(*out, vi);
     for (const auto& f : frames) w.WriteFrame(*f.get());
-    out->Flush();
+    out->Commit();
   }
   const std::string expect_header =
       std::string("YUV4MPEG2 W16 H6 F25:1 It A1:1 C") + (yuv422 ? "422" : "420jpeg") + "\n";

@@ -1,0 +1,47 @@
+#include "tool/context.h"
+
+#include <algorithm>
+
+#include "tool/source_stream.h"
+
+namespace tallyburn::tool {
+
+void ToolContext::AddInput(const InputStream& in) {
+  if (in.file()) inputs_.push_back({in.name(), *in.file()});
+}
+
+std::optional<std::string> ToolContext::InputAt(const FileId& file) const {
+  for (const Input& i : inputs_)
+    if (i.file == file) return i.name;
+  return std::nullopt;
+}
+
+std::optional<std::string> ToolContext::InputAt(const std::string& path) const {
+  const std::optional<FileId> file = FileAt(path);
+  return file ? InputAt(*file) : std::nullopt;
+}
+
+void ToolContext::RemoveStream(StreamClip* stream) {
+  streams_.erase(std::remove(streams_.begin(), streams_.end(), stream), streams_.end());
+}
+
+bool ToolContext::ReadsStreamOfUnknownLength() const {
+  return std::any_of(streams_.begin(), streams_.end(), [](const StreamClip* s) { return s->unknown_length(); });
+}
+
+std::optional<Y4mTags> ToolContext::Y4mTagsToKeep() const {
+  const Y4mHeader* only = nullptr;
+  for (const StreamClip* s : streams_) {
+    if (s->y4m_header() == nullptr) continue;
+    if (only != nullptr) return std::nullopt;
+    only = s->y4m_header();
+  }
+  if (only == nullptr) return std::nullopt;
+  return Y4mTags{only->colour, only->aspect, only->extensions};
+}
+
+void ToolContext::CheckStreamEnds(IScriptEnvironment* env) const {
+  for (StreamClip* s : streams_) s->CheckEnd(env);
+}
+
+}  // namespace tallyburn::tool

@@ -1,0 +1,53 @@
+// What one run of the tool knows about its inputs: the files its sources
+// opened (so that no output overwrites one), the streams they read (for the
+// length, the YUV4MPEG2 tags to keep, and the end of each stream), and
+// where the plug-in was looked for. The sources get it as their user_data.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tool/io.h"
+#include "tool/y4m.h"
+
+namespace tallyburn::tool {
+
+class StreamClip;
+
+class ToolContext {
+ public:
+  // Inputs, recorded as their sources open them.
+  void AddInput(const InputStream& in);
+  // The input `path` is, through links; nothing for a path no input is.
+  std::optional<std::string> InputAt(const std::string& path) const;
+  std::optional<std::string> InputAt(const FileId& file) const;
+
+  // Live stream sources register themselves for their lifetime.
+  void AddStream(StreamClip* stream) { streams_.push_back(stream); }
+  void RemoveStream(StreamClip* stream);
+  // Whether a live source reads a stream whose length is known only at its
+  // end (a pipe, with no length= given).
+  bool ReadsStreamOfUnknownLength() const;
+  // The chroma siting, aspect and X tags of the script's one YUV4MPEG2
+  // input, for the output to keep; none when there is no such input or
+  // several.
+  std::optional<Y4mTags> Y4mTagsToKeep() const;
+  // After a run that read every whole frame of its streams: the partial
+  // frame a file ends with is reported as a pipe's would be.
+  void CheckStreamEnds(IScriptEnvironment* env) const;
+
+  // Where the plug-in was looked for, for the message when a script calls
+  // one of its functions and it was not found.
+  std::string plugin_search;
+
+ private:
+  struct Input {
+    std::string name;
+    FileId file;
+  };
+  std::vector<Input> inputs_;
+  std::vector<StreamClip*> streams_;
+};
+
+}  // namespace tallyburn::tool

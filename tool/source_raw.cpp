@@ -1,0 +1,74 @@
+// RawSource(path, width, height, pixel_type, fps, fps_denominator, length):
+// raw frames as ffmpeg's rawvideo writes them, lines top-down, planes in
+// slot order.
+#include <climits>
+
+#include "draw/pixel_format.h"
+#include "tool/raw_formats.h"
+#include "tool/source_stream.h"
+#include "tool/source_support.h"
+
+namespace tallyburn::tool {
+namespace {
+
+class RawClip final : public StreamClip {
+ public:
+  using StreamClip::StreamClip;
+
+ private:
+  bool Begins(int) override { return in_->Peek() >= 0; }
+  void ReadBody(int n, VideoFrame& frame) override {
+    const PixelFormat f = *DescribePixelType(vi_.pixel_type);
+    const size_t want = RawFrameBytes(f, vi_.width, vi_.height);
+    size_t got = 0;
+    for (int k = 0; k < SlotPlanes(f); ++k) {
+      const int plane = kSlotPlaneIds[k];
+      const PlaneSize size = PlaneSizeOf(f, vi_.width, vi_.height, k);
+      uint8_t* base = frame.GetWritePtr(plane);
+      const int pitch = frame.GetPitch(plane);
+      // A plane whose lines follow each other in the frame comes in one
+      // read, straight from the file.
+      if (pitch == size.row_bytes && !f.bottom_up()) {
+        const size_t bytes = static_cast<size_t>(size.row_bytes) * static_cast<size_t>(size.height);
+        const size_t read = in_->Read(base, bytes);
+        got += read;
+        if (read < bytes) throw TruncatedFrame(in_->name(), n, got, want);
+        continue;
+      }
+      for (int r = 0; r < size.height; ++r) {
+        const int line = f.bottom_up() ? size.height - 1 - r : r;  // packed RGB is stored bottom-up
+        const size_t read = in_->Read(base + static_cast<ptrdiff_t>(line) * pitch, static_cast<size_t>(size.row_bytes));
+        got += read;
+        if (read < static_cast<size_t>(size.row_bytes)) throw TruncatedFrame(in_->name(), n, got, want);
+      }
+    }
+  }
+};
+
+enum RawArg { kRawPath, kRawWidth, kRawHeight, kRawPixelType, kRawFps, kRawFpsDen, kRawLength };
+
+AVSValue __cdecl CreateRawSource(AVSValue args, void* user_data, IScriptEnvironment* env) {
+  const int type = PixelTypeByName(env, "RawSource", args[kRawPixelType].AsString("YV12"), false);
+  VideoInfo vi = CheckedVideo(env, "RawSource", args[kRawWidth].AsInt(), args[kRawHeight].AsInt(), type);
+  SetRate(env, "RawSource", vi, args[kRawFps], args[kRawFpsDen]);
+  try {
+    auto in = InputStream::Open(args[kRawPath].AsString(""));
+    const auto frame_bytes = static_cast<int64_t>(RawFrameBytes(*DescribePixelType(type), vi.width, vi.height));
+    bool cut = false;
+    const Length length = SetLength(env, "RawSource", args[kRawLength], *in, vi, &cut, [&](bool* c) {
+      *c = in->size() % frame_bytes != 0;
+      return static_cast<int>(std::min<int64_t>(INT_MAX, in->size() / frame_bytes));
+    });
+    return new RawClip(ContextOf(user_data), vi, std::move(in), length, cut);
+  } catch (const ToolError& e) {
+    Refuse(env, std::string("RawSource: ") + e.what());
+  }
+}
+
+}  // namespace
+
+void RegisterRawSource(host::Environment& env, ToolContext& context) {
+  env.AddFunction("RawSource", "sii[pixel_type]s[fps]f[fps_denominator]i[length]i", CreateRawSource, &context);
+}
+
+}  // namespace tallyburn::tool
