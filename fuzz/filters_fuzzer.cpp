@@ -15,7 +15,7 @@
 
 #include "draw/pixel_format.h"
 #include "host/environment.h"
-#include "host/synthetic_clip.h"
+#include "tests/support/synthetic_clip.h"
 
 using namespace tallyburn;
 

@@ -5,7 +5,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <new>
 
 namespace tallyburn::host {
 namespace {
@@ -19,17 +18,6 @@ std::string Format(const char* fmt, va_list args) {
   std::string s(static_cast<size_t>(n), '\0');
   std::vsnprintf(s.data(), s.size() + 1, fmt, args);
   return s;
-}
-
-// Drops one reference on `clip` through a handle that never took one: the
-// extra release of a host that counts clip arguments wrong.
-void ReleaseUnowned(IClip* clip) {
-  // A PClip is the one pointer it holds.
-  static_assert(sizeof(PClip) == sizeof(std::uintptr_t));
-  const auto pointer = reinterpret_cast<std::uintptr_t>(clip);
-  alignas(PClip) unsigned char storage[sizeof(PClip)];
-  std::memcpy(storage, &pointer, sizeof pointer);
-  std::launder(reinterpret_cast<PClip*>(storage))->~PClip();
 }
 
 }  // namespace
@@ -64,9 +52,7 @@ AVSValue Environment::Call(const std::string& name, const std::vector<Argument>&
   if (f == nullptr) throw HostError("there is no function named \"" + name + "\"");
   const std::vector<AVSValue> bound = BindArguments(f->name, f->parsed, args);
   AVSValue result = f->apply(AVSValue(bound.data(), static_cast<int>(bound.size())), f->user_data, this);
-  if (releases_clip_arguments_twice_)
-    for (const AVSValue& arg : bound)
-      if (arg.IsClip()) ReleaseUnowned(arg.AsClip().get());
+  Returned(bound);
   return result;
 }
 
@@ -109,12 +95,9 @@ void __stdcall Environment::AddFunction(const char* name, const char* params, Ap
   functions_.push_back(Function{name, params, ParseSignature(name, params), apply, user_data});
 }
 
-bool __stdcall Environment::FunctionExists(const char* name) {
-  return Find(name) != nullptr || (!version_.empty() && strcasecmp(name, "VersionString") == 0);
-}
+bool __stdcall Environment::FunctionExists(const char* name) { return Find(name) != nullptr; }
 
 AVSValue __stdcall Environment::Invoke(const char* name, const AVSValue args, const char* const* arg_names) {
-  if (!version_.empty() && strcasecmp(name, "VersionString") == 0) return AVSValue(SaveString(version_.c_str()));
   std::vector<Argument> list;
   list.reserve(static_cast<size_t>(args.ArraySize()));
   for (int i = 0; i < args.ArraySize(); ++i)
@@ -141,7 +124,7 @@ void __stdcall Environment::PopContext() {}
 PVideoFrame __stdcall Environment::NewVideoFrame(const VideoInfo& vi, int) { return pool_.New(vi); }
 
 bool __stdcall Environment::MakeWritable(PVideoFrame* pvf) {
-  if ((*pvf)->IsWritable() || broken_make_writable_) return false;
+  if ((*pvf)->IsWritable()) return false;
   *pvf = pool_.Copy(*pvf);
   return true;
 }
@@ -163,7 +146,7 @@ void __stdcall Environment::CheckVersion(int version) {
 }
 
 PVideoFrame __stdcall Environment::Subframe(PVideoFrame, int, int, int, int) {
-  ThrowError("Subframe: not supported by this host");
+  throw HostError("Subframe: not supported by this host");
 }
 
 int __stdcall Environment::SetMemoryMax(int) { return 0; }
@@ -172,7 +155,7 @@ void* __stdcall Environment::ManageCache(int, void*) { return nullptr; }
 bool __stdcall Environment::PlanarChromaAlignment(int) { return true; }
 
 PVideoFrame __stdcall Environment::SubframePlanar(PVideoFrame, int, int, int, int, int, int, int) {
-  ThrowError("SubframePlanar: not supported by this host");
+  throw HostError("SubframePlanar: not supported by this host");
 }
 
 }  // namespace tallyburn::host

@@ -24,7 +24,7 @@ struct Function {
   void* user_data;
 };
 
-class Environment final : public IScriptEnvironment {
+class Environment : public IScriptEnvironment {
  public:
   explicit Environment(FrameLayout layout = {});
   ~Environment() override;
@@ -41,6 +41,12 @@ class Environment final : public IScriptEnvironment {
   // Calls a registered function with positional and named arguments.
   AVSValue Call(const std::string& name, const std::vector<Argument>& args);
 
+ protected:
+  // After a function returned, with the argument array it was given: where
+  // a host that counts otherwise can be imitated.
+  virtual void Returned(const std::vector<AVSValue>& /*arguments*/) {}
+
+ public:
   // Registered functions in registration order; a later registration of a
   // name (names are case-insensitive) hides an earlier one.
   const std::vector<Function>& functions() const { return functions_; }
@@ -50,19 +56,6 @@ class Environment final : public IScriptEnvironment {
   PVideoFrame FetchFrame(const PClip& clip, int n);
 
   FramePool& frames() { return pool_; }
-
-  // For tests of a host that breaks MakeWritable's promise: when set, a
-  // shared frame is left shared (and so has no write pointer).
-  void set_broken_make_writable(bool broken) { broken_make_writable_ = broken; }
-
-  // For tests of the plug-in in other hosts: VersionString() answers
-  // `version` (unset: there is no such function), and with
-  // `releases_clip_arguments_twice` every clip argument of a call that
-  // returns is released once more afterwards, as AviSynth+ on Linux does.
-  void set_identity(std::string version, bool releases_clip_arguments_twice) {
-    version_ = std::move(version);
-    releases_clip_arguments_twice_ = releases_clip_arguments_twice;
-  }
 
   // IScriptEnvironment.
   long __stdcall GetCPUFlags() override;
@@ -95,9 +88,6 @@ class Environment final : public IScriptEnvironment {
 
  private:
   FramePool pool_;
-  bool broken_make_writable_ = false;
-  std::string version_;
-  bool releases_clip_arguments_twice_ = false;
   std::vector<Function> functions_;
   std::vector<std::string> plugins_;
   std::deque<std::string> strings_;  // SaveString's, stable addresses

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "host/readback.h"
 #include "tests/support/plugin_host.h"
+#include "tests/support/readback.h"
 
 namespace tallyburn::testing {
 namespace {

@@ -7,8 +7,9 @@
 #include <vector>
 
 #include "host/environment.h"
-#include "host/synthetic_clip.h"
 #include "plugin/avisynth.h"
+#include "tests/support/synthetic_clip.h"
+#include "tests/support/test_environment.h"
 
 namespace tallyburn::testing {
 
@@ -35,7 +36,7 @@ class PluginHost : public ::testing::Test {
   // The message a call fails with, or "" when it succeeds.
   std::string ErrorOf(const std::string& function, const std::vector<Argument>& args);
 
-  Environment env;
+  host::TestEnvironment env;
 };
 
 // One byte of a frame: plane (PLANAR_Y for packed formats), memory line,

@@ -3,8 +3,8 @@
 #include <ostream>
 #include <string>
 
-#include "host/readback.h"
 #include "tests/support/plugin_host.h"
+#include "tests/support/readback.h"
 
 namespace tallyburn::testing {
 namespace {

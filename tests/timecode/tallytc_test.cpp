@@ -105,12 +105,5 @@ TEST_F(TallyTCTest, RefusalsNameTheBadValue) {
   for (const auto& c : cases) EXPECT_EQ(ErrorOf("TallyTC", c.args), c.message);
 }
 
-TEST_F(TallyTCTest, UnknownFormatsPassThroughAndNoWritePointerDrawsNothing) {
-  const PClip src = Source({.pixel_type = kYv12.pixel_type, .shared_frames = true});
-  env.set_broken_make_writable(true);
-  const PVideoFrame shared = env.FetchFrame(Apply("TallyTC", {{"", src}}), 5);
-  EXPECT_TRUE(Differences(env, shared, env.FetchFrame(src, 5)).empty());
-}
-
 }  // namespace
 }  // namespace tallyburn::testing

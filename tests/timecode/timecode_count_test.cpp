@@ -8,8 +8,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "host/readback.h"
 #include "tests/support/plugin_host.h"
+#include "tests/support/readback.h"
 #include "timecode/timecode_count.h"
 
 namespace tallyburn {

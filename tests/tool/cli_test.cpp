@@ -5,9 +5,10 @@
 #include <ostream>
 
 #include <cstdio>
+#include <filesystem>
 
-#include "host/readback.h"
 #include "tests/support/plugin_host.h"
+#include "tests/support/readback.h"
 #include "tests/tool/tool_support.h"
 
 namespace tallyburn::testing {
@@ -274,6 +275,40 @@ TEST_F(CliTest, AClosedOutputPipeIsAnError) {
   const RunResult r = Shell(dir, "{ " + Quote(TALLYBURN_TOOL_PATH) + " -o - 2> err; echo $? > status; } | true");
   EXPECT_EQ(ReadFile(dir.Path("status")), "1\n");
   EXPECT_EQ(ReadFile(dir.Path("err")), "tallyburn: standard output: the reader closed the pipe\n");
+}
+
+// The README's frame-server example, with only its source changed.
+TEST_F(CliTest, ScriptFilesRunAsInAFrameServer) {
+  WriteFile(dir.Path("dailies.y4m"), MakeY4m(320, 240, 30));
+  WriteFile(dir.Path("dailies.avs"),
+            "LoadPlugin(\"/usr/local/lib/avisynth/libtallyburn.so\")\n"
+            "Y4MSource(\"dailies.y4m\")\n"
+            "TallyTC(start=\"01:00:00:00\")           # at the clip's own rate\n"
+            "TallyFrame(align=9)                    # frame number at the top right\n");
+  const RunResult r = Run({"dailies.avs", "-o", "out.y4m"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(ParseY4m(env, ReadFile(dir.Path("out.y4m"))).size(), 30u);
+
+  WriteFile(dir.Path("bad.avs"), "# a comment line\nBlankClip()\nFrameTC(orientation=7)\n");
+  const RunResult bad = Run({"bad.avs", "-o", "-"});
+  EXPECT_EQ(bad.status, 1);
+  ExpectOneErrorLine(bad,
+                     "bad.avs line 3, column 1: FrameTC: Orientation value must be 0 (right), 1 (left) or 2 (center)");
+}
+
+TEST_F(CliTest, AMissingPluginSaysWhereItWasLookedFor) {
+  // The tool alone in a folder, with no plug-in beside it or installed.
+  const std::string lone = dir.Path("bin/tallyburn");
+  std::filesystem::create_directories(dir.Path("bin"));
+  std::filesystem::copy_file(TALLYBURN_TOOL_PATH, lone);
+  std::filesystem::permissions(lone, std::filesystem::perms::owner_all);
+  const RunResult r = Shell(dir, Quote(lone) + " 'ColorBars().FrameTC()' -o -");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err,
+            "tallyburn: script column 13: there is no function named \"FrameTC\" (no plug-in is loaded: "
+            "looked for " +
+                dir.Path("bin/libtallyburn.so") + " and " + dir.Path("lib/avisynth/libtallyburn.so") +
+                "; give --plugin PATH)\n");
 }
 
 TEST_F(CliTest, HelpDocumentsTheOptionsAndExamples) {

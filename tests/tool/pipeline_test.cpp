@@ -5,8 +5,8 @@
 
 #include <cstdlib>
 
-#include "host/readback.h"
 #include "tests/support/plugin_host.h"
+#include "tests/support/readback.h"
 #include "tests/tool/tool_support.h"
 
 namespace tallyburn::testing {

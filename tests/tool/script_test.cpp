@@ -125,6 +125,32 @@ TEST_F(ScriptEvalTest, SourcesGiveFramesTheFiltersDrawInPlace) {
   }
 }
 
+// Scripts as a frame server runs them: variables, comments, and the
+// implicit last that a bare clip sets and a call without its clip takes.
+TEST_F(ScriptEvalTest, VariablesAndTheImplicitLast) {
+  const struct {
+    const char* script;
+    int width;
+    int frames;
+  } cases[] = {
+      {"clip = BlankClip(length=7, width=128)  # a comment\nclip.FrameTC()", 128, 7},
+      {"BlankClip(length=5, width=160)\nTallyburn()\nFrameTC(orientation=2)", 160, 5},
+      {"a = BlankClip(length=2, width=96)\nb = BlankClip(length=9, width=200)\nb\nTallyburn()", 200, 9},
+      {"BlankClip(length=4, width=144)\nx = 3  # an assignment leaves last alone\nlast.Tallyburn(offset=x)", 144, 4},
+      {"Last = ColorBars(length=6)\nLAST", 640, 6},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    const AVSValue v = EvaluateScript(env, c.script);
+    ASSERT_TRUE(v.IsClip());
+    EXPECT_EQ(v.AsClip()->GetVideoInfo().width, c.width);
+    EXPECT_EQ(v.AsClip()->GetVideoInfo().num_frames, c.frames);
+  }
+  EXPECT_EQ(Error("Tallyburn()"), "script column 1: Tallyburn: missing argument 1 (a clip)");
+  EXPECT_EQ(Error("last"), "script column 1: there is no clip in last yet");
+  EXPECT_EQ(Error("BlankClip()\n\nFrameTC(y=-2)"), "script line 3, column 1: FrameTC: y value is invalid");
+}
+
 TEST_F(ScriptEvalTest, LastStatementGivesTheClip) {
   const AVSValue v =
       EvaluateScript(env, std::string("LoadPlugin(\"") + TALLYBURN_PLUGIN_PATH + "\"); BlankClip(length=3)\n");

@@ -1,4 +1,4 @@
-#include "host/synthetic_clip.h"
+#include "tests/support/synthetic_clip.h"
 
 #include <cstring>
 

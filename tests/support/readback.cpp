@@ -1,4 +1,4 @@
-#include "host/readback.h"
+#include "tests/support/readback.h"
 
 #include "draw/pixel_layout.h"
 #include "glyphs/digit_font.h"
