@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "draw/box_bytes.h"
 #include "glyphs/text_glyphs.h"
 
 namespace tallyburn {
@@ -46,55 +47,13 @@ bool PlaceBox(const PixelFormat& format, int frame_width, int frame_height, int 
   return true;
 }
 
-namespace {
-
-// One pixel of the drawn plane as bytes: a sample, YUY2's luma and neutral
-// chroma, or packed RGB's three equal samples.
-template <typename T>
-void PutPixel(const PixelFormat& f, T value, uint8_t neutral, std::vector<uint8_t>& out) {
-  uint8_t bytes[sizeof(T)];
-  std::memcpy(bytes, &value, sizeof(T));
-  if (f.family == Family::kYuy2) {
-    out.push_back(bytes[0]);
-    out.push_back(neutral);
-    return;
-  }
-  const int samples = f.family == Family::kPackedRgb ? 3 : 1;
-  for (int i = 0; i < samples; ++i) out.insert(out.end(), bytes, bytes + sizeof(T));
-  if (f.family == Family::kPackedRgb && f.channels == 4) out.insert(out.end(), sizeof(T), 0);  // alpha, masked off
-}
-
-template <typename T>
-T SampleOf(uint32_t integer, float floating) noexcept {
-  if constexpr (std::is_same_v<T, float>)
-    return floating;
-  else
-    return static_cast<T>(integer);
-}
-
-}  // namespace
-
 TextBox::TextBox(const PixelFormat& format, const BoxGeometry& box)
     : format_(format), box_(box), levels_(LevelsOf(format)), kernel_(nullptr) {
   const int s = box.scale;
   // The ink and background pixels, then every cell line and a line of
   // background made of them.
-  std::vector<uint8_t> ink, bg;
-  const auto neutral = static_cast<uint8_t>(levels_.neutral);
-  switch (format.sample) {
-    case SampleType::kU8:
-      PutPixel<uint8_t>(format, static_cast<uint8_t>(levels_.ink), neutral, ink);
-      PutPixel<uint8_t>(format, static_cast<uint8_t>(levels_.background), neutral, bg);
-      break;
-    case SampleType::kU16:
-      PutPixel<uint16_t>(format, static_cast<uint16_t>(levels_.ink), neutral, ink);
-      PutPixel<uint16_t>(format, static_cast<uint16_t>(levels_.background), neutral, bg);
-      break;
-    case SampleType::kF32:
-      PutPixel<float>(format, levels_.ink_f, neutral, ink);
-      PutPixel<float>(format, levels_.background_f, neutral, bg);
-      break;
-  }
+  const std::vector<uint8_t> ink = PixelBytes(format, levels_.ink, levels_.ink_f);
+  const std::vector<uint8_t> bg = PixelBytes(format, levels_.background, levels_.background_f);
   pixel_bytes_ = ink.size();
   cell_bytes_ = pixel_bytes_ * kTextCellWidth * static_cast<size_t>(s);
   cells_.reserve(static_cast<size_t>(kTextGlyphCount) * kGlyphHeight * cell_bytes_);
@@ -110,28 +69,15 @@ TextBox::TextBox(const PixelFormat& format, const BoxGeometry& box)
   lead_bytes_ = static_cast<size_t>(box.text_x - box.x0) * pixel_bytes_;
   trail_bytes_ = box_bytes_ - lead_bytes_ - static_cast<size_t>(box.cells) * cell_bytes_;
 
-  if (format.family == Family::kPlanarYuv) {
-    const int samples = (box.x1 >> format.log2_chroma_w) - (box.x0 >> format.log2_chroma_w);
-    for (int i = 0; i < samples; ++i) {
-      switch (format.sample) {
-        case SampleType::kU8:
-          PutPixel<uint8_t>(format, static_cast<uint8_t>(levels_.neutral), neutral, neutral_);
-          break;
-        case SampleType::kU16:
-          PutPixel<uint16_t>(format, static_cast<uint16_t>(levels_.neutral), neutral, neutral_);
-          break;
-        case SampleType::kF32: PutPixel<float>(format, levels_.neutral_f, neutral, neutral_); break;
-      }
-    }
-  }
+  neutral_ = NeutralChromaLine(format, box.x0, box.x1);
 
   // At scale 1 a cell line's size is a constant of the kernel: its copies
   // become a few stores.
   if (format.family == Family::kPackedRgb && format.channels == 4) {
     if (format.sample == SampleType::kU8)
-      kernel_ = s == 1 ? &PaintCopied<40, 0xFF000000FF000000u> : &PaintCopied<0, 0xFF000000FF000000u>;
+      kernel_ = s == 1 ? &PaintCopied<40, kAlpha32> : &PaintCopied<0, kAlpha32>;
     else
-      kernel_ = s == 1 ? &PaintCopied<80, 0xFFFF000000000000u> : &PaintCopied<0, 0xFFFF000000000000u>;
+      kernel_ = s == 1 ? &PaintCopied<80, kAlpha64> : &PaintCopied<0, kAlpha64>;
     return;
   }
   switch (s == 1 ? cell_bytes_ : 0) {
@@ -141,23 +87,6 @@ TextBox::TextBox(const PixelFormat& format, const BoxGeometry& box)
     case 40: kernel_ = &PaintCopied<40, 0>; break;
     case 60: kernel_ = &PaintCopied<60, 0>; break;
     default: kernel_ = &PaintCopied<0, 0>;
-  }
-}
-
-// Copies `bytes` (whole 8-byte words where kAlpha is set: 2 RGB32 or 1
-// RGB64 pixel each), keeping the destination's bits of kAlpha.
-template <uint64_t kAlpha>
-inline void CopyBytes(uint8_t* dst, const uint8_t* src, size_t bytes) noexcept {
-  if constexpr (kAlpha == 0) {
-    std::memcpy(dst, src, bytes);
-  } else {
-    for (size_t i = 0; i < bytes; i += 8) {
-      uint64_t d, v;
-      std::memcpy(&d, dst + i, 8);
-      std::memcpy(&v, src + i, 8);
-      d = (d & kAlpha) | (v & ~kAlpha);
-      std::memcpy(dst + i, &d, 8);
-    }
   }
 }
 
@@ -191,14 +120,7 @@ void TextBox::PaintPlane(uint8_t* plane, int pitch, int height, const uint8_t* g
 }
 
 void TextBox::FillChroma(VideoFrame& frame) const noexcept {
-  const int cy0 = box_.y0 >> format_.log2_chroma_h, cy1 = box_.y1 >> format_.log2_chroma_h;
-  const size_t first = static_cast<size_t>(box_.x0 >> format_.log2_chroma_w) * format_.bytes_per_sample;
-  for (const int plane : {PLANAR_U, PLANAR_V}) {
-    uint8_t* const base = frame.GetWritePtr(plane) + first;
-    const int pitch = frame.GetPitch(plane);
-    for (int y = cy0; y < cy1; ++y)
-      std::memcpy(base + static_cast<ptrdiff_t>(y) * pitch, neutral_.data(), neutral_.size());
-  }
+  FillNeutralChroma(frame, format_, box_.x0, box_.y0, box_.y1, neutral_);
 }
 
 template <size_t kCellBytes, uint64_t kAlpha>

@@ -4,6 +4,7 @@
 
 #include "counter/tallyburn.h"
 #include "counter/tallyframe.h"
+#include "counter/tallyid.h"
 #include "plugin/avisynth.h"
 #include "timecode/frametc.h"
 #include "timecode/tallytc.h"
@@ -98,10 +99,13 @@ enum TallyFrameArg {
   kTallyFrameMargin
 };
 
+enum TallyIdArg { kTallyIdClip, kTallyIdStart, kTallyIdAlign, kTallyIdScale };
+
 // Keypad positions the current filters default to: timecode bottom centre,
-// frame number bottom right.
+// frame number bottom right, frame code top centre.
 constexpr int kBottomCentre = 2;
 constexpr int kBottomRight = 3;
+constexpr int kTopCentre = 8;
 
 // An absent integer is 0.
 AVSValue __cdecl CreateTallyburn(AVSValue args, void* /*user_data*/, IScriptEnvironment* env) {
@@ -136,6 +140,13 @@ AVSValue __cdecl CreateTallyFrame(AVSValue args, void* /*user_data*/, IScriptEnv
   });
 }
 
+AVSValue __cdecl CreateTallyId(AVSValue args, void* /*user_data*/, IScriptEnvironment* env) {
+  return Construct(args, env, [&] {
+    return new TallyId(args[kTallyIdClip].AsClip(), args[kTallyIdStart].AsInt(0), args[kTallyIdAlign].AsInt(kTopCentre),
+                       args[kTallyIdScale].AsInt(0), env);
+  });
+}
+
 struct Registration {
   const char* name;
   const char* params;
@@ -147,6 +158,7 @@ constexpr Registration kFunctions[] = {
     {"FrameTC", "c[offset]i[orientation]i[y]i", CreateFrameTC},
     {"TallyTC", "c[start]s[rate]s[drop]b[scale]i[align]i[margin]i", CreateTallyTC},
     {"TallyFrame", "c[start]i[digits]i[scale]i[align]i[margin]i", CreateTallyFrame},
+    {"TallyId", "c[start]i[align]i[scale]i", CreateTallyId},
 };
 
 }  // namespace

@@ -19,6 +19,7 @@ TEST_F(EntryTest, RegistersEveryFunctionInOrderWithItsSignature) {
       {"FrameTC", "c[offset]i[orientation]i[y]i"},
       {"TallyTC", "c[start]s[rate]s[drop]b[scale]i[align]i[margin]i"},
       {"TallyFrame", "c[start]i[digits]i[scale]i[align]i[margin]i"},
+      {"TallyId", "c[start]i[align]i[scale]i"},
   };
   ASSERT_EQ(env.functions().size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {

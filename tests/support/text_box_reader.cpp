@@ -1,5 +1,6 @@
 #include "tests/support/text_box_reader.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "glyphs/text_glyphs.h"
@@ -84,12 +85,23 @@ std::string ReadBox(Environment& env, const PVideoFrame& frame, const PixelForma
 }
 
 void ExpectOnlyTheBox(Environment& env, const PVideoFrame& out, const PVideoFrame& src, const PixelFormat& f,
-                      const ExpectedBox& box) {
+                      const ExpectedBox& box, BoxLevels box_levels) {
   const Levels levels = LevelsOf(f);
   const bool is_float = f.sample == SampleType::kF32;
   const double full = is_float ? 1.0 : (1 << f.bits) - 1;
-  const double ink = is_float ? levels.ink_f : levels.ink / full;
-  const double background = is_float ? levels.background_f : levels.background / full;
+  double ink = is_float ? levels.ink_f : levels.ink / full;
+  double background = is_float ? levels.background_f : levels.background / full;
+  if (box_levels.low >= 0) {
+    // A level between the ends, as the format stores it.
+    const auto stored = [&](double fraction) {
+      if (f.rgb()) return is_float ? fraction : std::round(fraction * full) / full;
+      const double eight_bit = 16 + fraction * 219;
+      return is_float ? static_cast<double>(static_cast<float>(eight_bit / 255))
+                      : std::round(eight_bit * (1 << (f.bits - 8))) / full;
+    };
+    background = stored(box_levels.low);
+    ink = stored(box_levels.high);
+  }
   const double neutral = is_float ? levels.neutral_f : levels.neutral / full;
   int reported = 0;
   const auto report = [&](const std::string& what) {
@@ -124,7 +136,7 @@ void ExpectOnlyTheBox(Environment& env, const PVideoFrame& out, const PVideoFram
               report("alpha changed at x " + std::to_string(x) + " y " + std::to_string(y));
           } else if (chroma || yuy2_chroma) {
             if (v != neutral) report("chroma not neutral at x " + std::to_string(x) + " y " + std::to_string(y));
-          } else if (v != ink && v != background) {
+          } else if (std::abs(v - ink) > 1e-9 && std::abs(v - background) > 1e-9) {
             report("neither ink nor background at plane " + std::to_string(g.plane) + " x " + std::to_string(x) +
                    " y " + std::to_string(y) + ": " + std::to_string(v));
           }

@@ -30,7 +30,12 @@ std::string ReadBox(Environment& env, const PVideoFrame& frame, const PixelForma
 // box must: every sample of the box in the drawn planes is ink or
 // background, chroma under it is neutral, alpha is unchanged, and nothing
 // outside it changed.
+// `levels`: the two levels the box is drawn in, as fractions of the luma
+// range (of full scale in RGB); the text's ink and background by default.
+struct BoxLevels {
+  double low = -1, high = -1;
+};
 void ExpectOnlyTheBox(Environment& env, const PVideoFrame& out, const PVideoFrame& src, const PixelFormat& f,
-                      const ExpectedBox& box);
+                      const ExpectedBox& box, BoxLevels levels = {});
 
 }  // namespace tallyburn::testing

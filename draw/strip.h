@@ -1,0 +1,54 @@
+// The frame code's strip (framecode/layout.h) burned into a frame of any
+// format we draw: modules at two luma levels over neutral chroma, alpha
+// left as it was.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "draw/pixel_format.h"
+#include "plugin/avisynth.h"
+
+namespace tallyburn {
+
+// Picture coordinates of the strip's top-left pixel, top-down, and its
+// module size in pixels.
+struct StripGeometry {
+  int x0, y0;
+  int module;
+  int width() const noexcept;
+  int height() const noexcept;
+};
+
+// The strip at `scale` (modules of 8 x scale pixels), aligned as on a
+// numeric keypad and moved towards the frame's top left onto the 16-pixel
+// grid; false when it does not fit.
+bool PlaceStrip(int frame_width, int frame_height, int scale, int align, StripGeometry* strip) noexcept;
+
+class StripPainter {
+ public:
+  StripPainter(const PixelFormat& format, const StripGeometry& strip);
+
+  // Burns `number` into a writable frame of the format.
+  void Paint(VideoFrame& frame, uint32_t number) const noexcept { kernel_(*this, frame, number); }
+
+ private:
+  using Kernel = void (*)(const StripPainter&, VideoFrame&, uint32_t) noexcept;
+  template <uint64_t kAlpha>
+  static void PaintStrip(const StripPainter& self, VideoFrame& frame, uint32_t number) noexcept;
+
+  PixelFormat format_;
+  StripGeometry strip_;
+  Kernel kernel_;
+  // A module's line at each level, and the chroma line under the strip.
+  std::vector<uint8_t> dark_, light_, neutral_;
+};
+
+// TallyId's strip, set up once in its constructor: checks `align` and
+// `scale` (0: automatic, stepping down until it fits), raising "<filter>:
+// ..." errors through the host. Nothing for a format we do not draw.
+std::optional<StripPainter> SetUpStrip(const char* filter, const VideoInfo& vi, int scale, int align,
+                                       IScriptEnvironment* env);
+
+}  // namespace tallyburn

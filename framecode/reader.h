@@ -1,0 +1,47 @@
+// Finds and reads the frame code in a picture's luma, at any scale from
+// about half to several times the size it was burned at.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+namespace tallyburn::framecode {
+
+// A plane of luma samples, top line first: 8-bit, 16-bit little-endian (of
+// `bits` bits) or 32-bit float, `stride` bytes from one pixel's sample to
+// the next (more than the sample in packed formats); a bottom-up picture
+// is seen through its last line and a negative pitch.
+struct LumaView {
+  const uint8_t* data;
+  ptrdiff_t pitch;
+  int width;
+  int height;
+  int bytes_per_sample;  // 1, 2 or 4
+  int bits;              // 8 to 16; 32 for float
+  int stride;
+};
+
+class Reader {
+ public:
+  // The number the picture's strip carries, or nothing when no strip reads
+  // whole (its start, stop and check all hold). Looks first on the line
+  // where the last strip was found, then scans the picture from the top.
+  std::optional<uint32_t> Read(const LumaView& luma);
+
+ private:
+  struct Run {
+    int start;
+    int length;
+    bool light;
+  };
+  std::optional<uint32_t> ReadLine(const LumaView& luma, int y);
+  void LoadLine(const LumaView& luma, int y, std::vector<float>& out) const;
+
+  std::vector<float> line_, below_;
+  std::vector<Run> runs_;
+  int last_y_ = -1;
+};
+
+}  // namespace tallyburn::framecode
