@@ -6,8 +6,9 @@
 #   burn   cat | tallyburn 'Y4MSource("-").FrameTC().Tallyburn()' | cat
 #   cat    cat FILE > /dev/null                       (reading the file)
 #   file   tallyburn 'Y4MSource(FILE).FrameTC().Tallyburn()' -o /dev/null
-# and the last two's ratio: the tool with both filters against reading the
-# same file, both writing to /dev/null.
+#   verify tallyburn verify FILE                          (a file burned by TallyId)
+# and the ratios: the tool with both filters, and verify, each against cat
+# of the same file.
 # usage: bench/pipeline.sh [BUILD_DIR] [FRAMES] [RUNS]
 set -euo pipefail
 build=${1:-build}
@@ -21,6 +22,9 @@ trap 'rm -rf "$dir"' EXIT
 in="$dir/in.y4m"
 "$tool" --no-progress "ColorBars(1920, 1080, \"YV12\", length=$frames)" -o "$in"
 cat "$in" > /dev/null  # into the page cache
+coded="$dir/coded.y4m"
+"$tool" --no-progress "ColorBars(1920, 1080, \"YV12\", length=$frames).TallyId()" -o "$coded"
+cat "$coded" > /dev/null
 
 elapsed() {  # wall nanoseconds of the pipeline in $1
   local t0 t1
@@ -32,8 +36,12 @@ elapsed() {  # wall nanoseconds of the pipeline in $1
 
 # The three run in turn, `runs` rounds, so that a busy moment of the machine
 # falls on all of them alike; each keeps its best time.
-copy="" pass="" burn="" plain="" file=""
+copy="" pass="" burn="" plain="" file="" plain2="" verify=""
 for ((i = 0; i < runs; i++)); do
+  t=$(elapsed "cat '$coded' > /dev/null")
+  [[ -z "$plain2" || $t -lt $plain2 ]] && plain2=$t
+  t=$(elapsed "'$tool' verify --no-progress '$coded' 2> /dev/null")
+  [[ -z "$verify" || $t -lt $verify ]] && verify=$t
   t=$(elapsed "cat '$in' > /dev/null")
   [[ -z "$plain" || $t -lt $plain ]] && plain=$t
   t=$(elapsed "'$tool' --no-progress 'Y4MSource(\"$in\").FrameTC().Tallyburn()' -o /dev/null")
@@ -59,3 +67,6 @@ awk -v p="$pass" -v b="$burn" 'BEGIN { printf "filters cost %+.1f%% of the pass-
 report cat "$plain"
 report file "$file"
 awk -v c="$plain" -v f="$file" 'BEGIN { printf "the tool with both filters, file to /dev/null: %.2fx cat of the file (goal: 1.1x)\n", f / c }'
+report cat "$plain2"
+report verify "$verify"
+awk -v c="$plain2" -v v="$verify" 'BEGIN { printf "verify of a file burned by TallyId: %.2fx cat of the file (goal: 1.1x)\n", v / c }'

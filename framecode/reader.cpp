@@ -73,7 +73,8 @@ std::optional<uint32_t> Reader::ReadLine(const LumaView& luma, int y) {
       const Run& r = runs_[i + k];
       (r.light ? light_sum : dark_sum) += line_[r.start + r.length / 2];
     }
-    const double threshold = (light_sum / ((kClockRuns + 1) / 2) + dark_sum / (kClockRuns / 2)) / 2;
+    constexpr int kLightRuns = (kClockRuns + 1) / 2, kDarkRuns = kClockRuns / 2;  // 34 and 33
+    const double threshold = (light_sum / kLightRuns + dark_sum / kDarkRuns) / 2;
 
     // The data row is the next module row: the same place in it as the scan
     // line in the clock's; each module read as the mean of its middle half.

@@ -20,6 +20,7 @@
 #include "tool/script.h"
 #include "tool/sinks.h"
 #include "tool/sources.h"
+#include "tool/verify.h"
 
 namespace tallyburn::tool {
 namespace {
@@ -27,6 +28,7 @@ namespace {
 constexpr const char* kDefaultScript = "ColorBars().FrameTC(orientation=2).Tallyburn()";
 
 constexpr const char* kHelp = R"(usage: tallyburn [options] [SCRIPT | SCRIPT-FILE]
+       tallyburn verify [options] [INPUT]    (see tallyburn verify --help)
 
 Burns frame numbers and timecodes into video with the filters of
 libtallyburn.so, loaded the way a frame server loads it.
@@ -433,6 +435,7 @@ int Run(const Options& o) {
 int RunTool(int argc, char** argv) {
   // A closed output pipe is reported as an error, not a silent death.
   std::signal(SIGPIPE, SIG_IGN);
+  if (argc > 1 && std::string(argv[1]) == "verify") return RunVerify(argc - 1, argv + 1);
   try {
     return Run(ParseOptions(argc, argv));
   } catch (const UsageError& e) {
