@@ -70,7 +70,8 @@ INSTANTIATE_TEST_SUITE_P(
                      "StackVertical(a, b.ConvertToPlanarRGBA().ConvertBits(32))",
                      3},
         MemcheckCase{"CurrentFiltersPrefetch",
-                     "ColorBars(320, 72, pixel_type=\"YUY2\").TallyTC().TallyFrame().FrameTC().Prefetch(4)", 24},
+                     "ColorBars(576, 72, pixel_type=\"YUY2\").TallyTC().TallyFrame().FrameTC().TallyId().Prefetch(4)",
+                     24},
         MemcheckCase{"CurrentFiltersFailedConstruction",
                      "c = ColorBars(320, 72, pixel_type=\"RGB64\")\n"
                      "try { a = c.TallyTC(start=\"00:01:00;00\") } catch (e) { a = c }\n"

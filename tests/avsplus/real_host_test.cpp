@@ -167,9 +167,9 @@ std::vector<SameBytesCase> EveryFormat() {
     std::string source;
     if (f.family == Family::kGrey) {
       const std::string depth = f.bits == 32 ? "S" : std::to_string(f.bits);
-      source = "ColorBars(324, 242, pixel_type=\"YUV444P" + depth + "\").ConvertToY()";
+      source = "ColorBars(580, 242, pixel_type=\"YUV444P" + depth + "\").ConvertToY()";
     } else {
-      source = std::string("ColorBars(324, 242, pixel_type=\"") + f.name + "\")";
+      source = std::string("ColorBars(580, 242, pixel_type=\"") + f.name + "\")";
     }
     cases.push_back({std::string(f.name) + "_TallyTC",
                      source,
@@ -179,6 +179,7 @@ std::vector<SameBytesCase> EveryFormat() {
                      source + ".AssumeFPS(50, 1)",
                      "TallyFrame",
                      {{"start", -3}, {"align", 7}, {"margin", 1}}});
+    cases.push_back({std::string(f.name) + "_TallyId", source, "TallyId", {{"start", 7}, {"align", 5}}});
   }
   return cases;
 }

@@ -72,7 +72,8 @@ INSTANTIATE_TEST_SUITE_P(Filters, EveryFilterTest,
                          ::testing::Values(FilterCase{"Tallyburn", {}, 64, 20, NotClassic()},
                                            FilterCase{"FrameTC", {{"orientation", 2}}, 128, 32, NotClassic()},
                                            FilterCase{"TallyTC", {}, 128, 32, {}},
-                                           FilterCase{"TallyFrame", {}, 64, 32, {}}),
+                                           FilterCase{"TallyFrame", {}, 64, 32, {}},
+                                           FilterCase{"TallyId", {}, 576, 48, {}}),
                          [](const auto& p) { return std::string(p.param.function); });
 
 }  // namespace
