@@ -34,24 +34,24 @@ elapsed() {  # wall nanoseconds of the pipeline in $1
   echo $((t1 - t0))
 }
 
-# The three run in turn, `runs` rounds, so that a busy moment of the machine
+# best NAME COMMAND: times COMMAND and keeps the best time in $NAME.
+best() {
+  local t
+  t=$(elapsed "$2")
+  if [[ -z "${!1}" || $t -lt ${!1} ]]; then printf -v "$1" '%s' "$t"; fi
+}
+
+# All run in turn, `runs` rounds, so that a busy moment of the machine
 # falls on all of them alike; each keeps its best time.
 copy="" pass="" burn="" plain="" file="" plain2="" verify=""
 for ((i = 0; i < runs; i++)); do
-  t=$(elapsed "cat '$coded' > /dev/null")
-  [[ -z "$plain2" || $t -lt $plain2 ]] && plain2=$t
-  t=$(elapsed "'$tool' verify --no-progress '$coded' 2> /dev/null")
-  [[ -z "$verify" || $t -lt $verify ]] && verify=$t
-  t=$(elapsed "cat '$in' > /dev/null")
-  [[ -z "$plain" || $t -lt $plain ]] && plain=$t
-  t=$(elapsed "'$tool' --no-progress 'Y4MSource(\"$in\").FrameTC().Tallyburn()' -o /dev/null")
-  [[ -z "$file" || $t -lt $file ]] && file=$t
-  t=$(elapsed "cat '$in' | cat > /dev/null")
-  [[ -z "$copy" || $t -lt $copy ]] && copy=$t
-  t=$(elapsed "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\")' -o - | cat > /dev/null")
-  [[ -z "$pass" || $t -lt $pass ]] && pass=$t
-  t=$(elapsed "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\").FrameTC().Tallyburn()' -o - | cat > /dev/null")
-  [[ -z "$burn" || $t -lt $burn ]] && burn=$t
+  best plain2 "cat '$coded' > /dev/null"
+  best verify "'$tool' verify --no-progress '$coded' 2> /dev/null"
+  best plain "cat '$in' > /dev/null"
+  best file "'$tool' --no-progress 'Y4MSource(\"$in\").FrameTC().Tallyburn()' -o /dev/null"
+  best copy "cat '$in' | cat > /dev/null"
+  best pass "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\")' -o - | cat > /dev/null"
+  best burn "cat '$in' | '$tool' --no-progress 'Y4MSource(\"-\").FrameTC().Tallyburn()' -o - | cat > /dev/null"
 done
 
 mb=$(( $(stat -c %s "$in") / 1000000 ))
