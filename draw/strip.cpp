@@ -90,7 +90,8 @@ void StripPainter::PaintStrip(const StripPainter& self, VideoFrame& frame, uint3
 
 std::optional<StripPainter> SetUpStrip(const char* filter, const VideoInfo& vi, int scale, int align,
                                        IScriptEnvironment* env) {
-  if (scale < 0) env->ThrowError("%s: scale must be 0 (automatic) or more, not %d", filter, scale);
+  if (scale < 0 || scale > kMaxScale)
+    env->ThrowError("%s: scale must be 0 (automatic) to %d, not %d", filter, kMaxScale, scale);
   if (align < 1 || align > 9)
     env->ThrowError("%s: align must be 1 to 9 (as on a numeric keypad), not %d", filter, align);
   const std::optional<PixelFormat> format = DescribePixelType(vi.pixel_type);

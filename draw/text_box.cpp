@@ -20,7 +20,7 @@ struct TextLine {
 
 }  // namespace
 
-int AutoScale(int frame_height) noexcept { return frame_height < 720 ? 1 : frame_height / 360; }
+int AutoScale(int frame_height) noexcept { return frame_height < 720 ? 1 : std::min(frame_height / 360, kMaxScale); }
 
 bool PlaceBox(const PixelFormat& format, int frame_width, int frame_height, int cells, int scale, int align, int margin,
               BoxGeometry* box) noexcept {
@@ -143,7 +143,8 @@ namespace tallyburn {
 
 std::optional<TextBox> SetUpTextBox(const char* filter, const VideoInfo& vi, int cells, int scale, int align,
                                     int margin, IScriptEnvironment* env) {
-  if (scale < 0) env->ThrowError("%s: scale must be 0 (automatic) or more, not %d", filter, scale);
+  if (scale < 0 || scale > kMaxScale)
+    env->ThrowError("%s: scale must be 0 (automatic) to %d, not %d", filter, kMaxScale, scale);
   if (align < 1 || align > 9)
     env->ThrowError("%s: align must be 1 to 9 (as on a numeric keypad), not %d", filter, align);
   if (margin < 0) env->ThrowError("%s: margin must be 0 or more, not %d", filter, margin);

@@ -35,7 +35,12 @@ struct BoxGeometry {
 bool PlaceBox(const PixelFormat& format, int frame_width, int frame_height, int cells, int scale, int align, int margin,
               BoxGeometry* box) noexcept;
 
-// The automatic scale: 1 below 720 lines, then one more for every 360.
+// The largest scale: 64 times the font is a 900-line box, and bounds what
+// a box keeps ready for its frames.
+inline constexpr int kMaxScale = 64;
+
+// The automatic scale: 1 below 720 lines, then one more for every 360 (up
+// to kMaxScale).
 int AutoScale(int frame_height) noexcept;
 
 class TextBox {

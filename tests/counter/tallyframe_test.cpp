@@ -49,7 +49,7 @@ TEST_F(TallyFrameTest, RefusalsNameTheBadValue) {
   } cases[] = {
       {{{"", clip}, {"digits", -1}}, "TallyFrame: digits must be 0 (as many as the last number needs) to 10, not -1"},
       {{{"", clip}, {"digits", 11}}, "TallyFrame: digits must be 0 (as many as the last number needs) to 10, not 11"},
-      {{{"", clip}, {"scale", -4}}, "TallyFrame: scale must be 0 (automatic) or more, not -4"},
+      {{{"", clip}, {"scale", -4}}, "TallyFrame: scale must be 0 (automatic) to 64, not -4"},
       {{{"", clip}, {"align", -1}}, "TallyFrame: align must be 1 to 9 (as on a numeric keypad), not -1"},
       {{{"", clip}, {"margin", -1}}, "TallyFrame: margin must be 0 or more, not -1"},
       {{{"", clip}, {"digits", 7}},

@@ -87,7 +87,7 @@ TEST_F(TallyIdTest, RefusalsNameTheBadValue) {
   } cases[] = {
       {{{"", clip}, {"start", -1}}, "TallyId: start must be 0 or more, not -1"},
       {{{"", clip}, {"align", 0}}, "TallyId: align must be 1 to 9 (as on a numeric keypad), not 0"},
-      {{{"", clip}, {"scale", -1}}, "TallyId: scale must be 0 (automatic) or more, not -1"},
+      {{{"", clip}, {"scale", -1}}, "TallyId: scale must be 0 (automatic) to 64, not -1"},
       {{{"", clip}, {"scale", 2}}, "TallyId: the strip at scale 2 (1120x64) does not fit the 640x480 frame"},
       {{{"", small}}, "TallyId: the strip at scale 1 (560x32) does not fit the 320x240 frame"},
   };
