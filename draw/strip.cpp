@@ -52,6 +52,7 @@ StripPainter::StripPainter(const PixelFormat& format, const StripGeometry& strip
     const std::vector<uint8_t> pixel = LevelBytes(format, level);
     for (int i = 0; i < strip.module; ++i) out->insert(out->end(), pixel.begin(), pixel.end());
   }
+  x0_bytes_ = static_cast<size_t>(strip.x0) * (dark_.size() / static_cast<size_t>(strip.module));
   neutral_ = NeutralChromaLine(format, strip.x0, strip.x0 + strip.width());
   if (format.family == Family::kPackedRgb && format.channels == 4)
     kernel_ = format.sample == SampleType::kU8 ? &PaintStrip<kAlpha32> : &PaintStrip<kAlpha64>;
@@ -71,7 +72,7 @@ void StripPainter::PaintStrip(const StripPainter& self, VideoFrame& frame, uint3
     const int pitch = frame.GetPitch(kSlotPlaneIds[k]);
     const auto line = [&](int y) {
       const int buffer_line = f.bottom_up() ? height - 1 - y : y;
-      return plane + static_cast<ptrdiff_t>(buffer_line) * pitch + static_cast<size_t>(s.x0) * module_bytes / s.module;
+      return plane + static_cast<ptrdiff_t>(buffer_line) * pitch + self.x0_bytes_;
     };
     for (int row = 0; row < kHeightModules; ++row) {
       const int y = s.y0 + row * s.module;

@@ -3,6 +3,7 @@
 // left as it was.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
@@ -43,6 +44,7 @@ class StripPainter {
   Kernel kernel_;
   // A module's line at each level, and the chroma line under the strip.
   std::vector<uint8_t> dark_, light_, neutral_;
+  size_t x0_bytes_ = 0;  // the strip's first byte in a line of the drawn plane
 };
 
 // TallyId's strip, set up once in its constructor: checks `align` and

@@ -1,7 +1,7 @@
 // What one run of the tool knows about its inputs: the files its sources
-// opened (so that no output overwrites one), the streams they read (for the
-// length, the YUV4MPEG2 tags to keep, and the end of each stream), and
-// where the plug-in was looked for. The sources get it as their user_data.
+// opened (so that no output overwrites one) and the streams they read (for
+// the length, the YUV4MPEG2 tags to keep, and the end of each stream). The
+// sources get it as their user_data.
 #pragma once
 
 #include <optional>
@@ -36,10 +36,6 @@ class ToolContext {
   // After a run that read every whole frame of its streams: the partial
   // frame a file ends with is reported as a pipe's would be.
   void CheckStreamEnds(IScriptEnvironment* env) const;
-
-  // Where the plug-in was looked for, for the message when a script calls
-  // one of its functions and it was not found.
-  std::string plugin_search;
 
  private:
   struct Input {

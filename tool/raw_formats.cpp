@@ -43,4 +43,45 @@ size_t RawFrameBytes(const PixelFormat& f, int width, int height) {
   return bytes;
 }
 
+void ReadRawPlanes(InputStream& in, const PixelFormat& f, int width, int height, int n, VideoFrame& frame) {
+  const size_t want = RawFrameBytes(f, width, height);
+  size_t got = 0;
+  const auto read = [&](uint8_t* dst, size_t bytes) {
+    const size_t r = in.Read(dst, bytes);
+    got += r;
+    if (r < bytes) throw TruncatedFrame(in.name(), n, got, want);
+  };
+  for (int k = 0; k < SlotPlanes(f); ++k) {
+    const int plane = kSlotPlaneIds[k];
+    const PlaneSize size = PlaneSizeOf(f, width, height, k);
+    uint8_t* const base = frame.GetWritePtr(plane);
+    const int pitch = frame.GetPitch(plane);
+    if (pitch == size.row_bytes && !f.bottom_up()) {
+      read(base, static_cast<size_t>(size.row_bytes) * static_cast<size_t>(size.height));
+      continue;
+    }
+    for (int r = 0; r < size.height; ++r) {
+      const int line = f.bottom_up() ? size.height - 1 - r : r;  // packed RGB is stored bottom-up
+      read(base + static_cast<ptrdiff_t>(line) * pitch, static_cast<size_t>(size.row_bytes));
+    }
+  }
+}
+
+void WriteRawPlanes(OutputStream& out, const PixelFormat& f, int width, int height, const VideoFrame& frame) {
+  for (int k = 0; k < SlotPlanes(f); ++k) {
+    const int plane = kSlotPlaneIds[k];
+    const PlaneSize size = PlaneSizeOf(f, width, height, k);
+    const uint8_t* const base = frame.GetReadPtr(plane);
+    const int pitch = frame.GetPitch(plane);
+    if (pitch == size.row_bytes && !f.bottom_up()) {
+      out.Write(base, static_cast<size_t>(size.row_bytes) * static_cast<size_t>(size.height));
+      continue;
+    }
+    for (int r = 0; r < size.height; ++r) {
+      const int line = f.bottom_up() ? size.height - 1 - r : r;
+      out.Write(base + static_cast<ptrdiff_t>(line) * pitch, static_cast<size_t>(size.row_bytes));
+    }
+  }
+}
+
 }  // namespace tallyburn::tool

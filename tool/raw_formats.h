@@ -7,6 +7,7 @@
 
 #include "draw/pixel_format.h"
 #include "plugin/avisynth.h"
+#include "tool/io.h"
 
 namespace tallyburn::tool {
 
@@ -20,5 +21,14 @@ int RawPixelType(const std::string& name);
 
 // Bytes of one raw frame: the slot planes, whole.
 size_t RawFrameBytes(const PixelFormat& format, int width, int height);
+
+// Frame n's slot planes, in raw order (packed RGB bottom line last), read
+// into `frame`; a plane whose lines follow each other in the frame comes in
+// one read. TruncatedFrame when the stream ends inside the frame.
+void ReadRawPlanes(InputStream& in, const PixelFormat& format, int width, int height, int n, VideoFrame& frame);
+
+// A frame's slot planes in raw order, a plane in one write where its lines
+// follow each other.
+void WriteRawPlanes(OutputStream& out, const PixelFormat& format, int width, int height, const VideoFrame& frame);
 
 }  // namespace tallyburn::tool

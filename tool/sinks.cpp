@@ -1,5 +1,7 @@
 #include "tool/sinks.h"
 
+#include "tool/raw_formats.h"
+
 #include <png.h>
 
 #include <algorithm>
@@ -13,16 +15,7 @@ namespace tallyburn::tool {
 void RawSink::Write(const VideoFrame& frame, int) {
   // Planes in slot order (Y U V, or G B R as ffmpeg's gbrp), packed RGB
   // turned top-down; alpha planes are not in the frame's slots.
-  const PixelFormat f = *DescribePixelType(vi_.pixel_type);
-  for (int k = 0; k < SlotPlanes(f); ++k) {
-    const int plane = kSlotPlaneIds[k];
-    const PlaneSize size = PlaneSizeOf(f, vi_.width, vi_.height, k);
-    for (int r = 0; r < size.height; ++r) {
-      const int line = f.bottom_up() ? size.height - 1 - r : r;
-      out_->Write(frame.GetReadPtr(plane) + static_cast<ptrdiff_t>(line) * frame.GetPitch(plane),
-                  static_cast<size_t>(size.row_bytes));
-    }
-  }
+  WriteRawPlanes(*out_, *DescribePixelType(vi_.pixel_type), vi_.width, vi_.height, frame);
 }
 
 FramePattern FramePattern::Parse(const std::string& path) {

@@ -18,30 +18,7 @@ class RawClip final : public StreamClip {
  private:
   bool Begins(int) override { return in_->Peek() >= 0; }
   void ReadBody(int n, VideoFrame& frame) override {
-    const PixelFormat f = *DescribePixelType(vi_.pixel_type);
-    const size_t want = RawFrameBytes(f, vi_.width, vi_.height);
-    size_t got = 0;
-    for (int k = 0; k < SlotPlanes(f); ++k) {
-      const int plane = kSlotPlaneIds[k];
-      const PlaneSize size = PlaneSizeOf(f, vi_.width, vi_.height, k);
-      uint8_t* base = frame.GetWritePtr(plane);
-      const int pitch = frame.GetPitch(plane);
-      // A plane whose lines follow each other in the frame comes in one
-      // read, straight from the file.
-      if (pitch == size.row_bytes && !f.bottom_up()) {
-        const size_t bytes = static_cast<size_t>(size.row_bytes) * static_cast<size_t>(size.height);
-        const size_t read = in_->Read(base, bytes);
-        got += read;
-        if (read < bytes) throw TruncatedFrame(in_->name(), n, got, want);
-        continue;
-      }
-      for (int r = 0; r < size.height; ++r) {
-        const int line = f.bottom_up() ? size.height - 1 - r : r;  // packed RGB is stored bottom-up
-        const size_t read = in_->Read(base + static_cast<ptrdiff_t>(line) * pitch, static_cast<size_t>(size.row_bytes));
-        got += read;
-        if (read < static_cast<size_t>(size.row_bytes)) throw TruncatedFrame(in_->name(), n, got, want);
-      }
-    }
+    ReadRawPlanes(*in_, *DescribePixelType(vi_.pixel_type), vi_.width, vi_.height, n, frame);
   }
 };
 

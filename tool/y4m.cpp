@@ -232,20 +232,8 @@ void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame
   };
 
   if (h.pixel_type != VideoInfo::CS_YUY2) {
-    // Planes in the stream's order, Y U V, each straight into its frame plane.
-    const PixelFormat f = *DescribePixelType(h.pixel_type);
-    for (int k = 0; k < SlotPlanes(f); ++k) {
-      const int plane = kSlotPlaneIds[k];
-      const PlaneSize size = PlaneSizeOf(f, h.width, h.height, k);
-      uint8_t* dst = frame.GetWritePtr(plane);
-      const int pitch = frame.GetPitch(plane);
-      if (pitch == size.row_bytes) {  // lines back to back: the plane in one read
-        read(dst, static_cast<size_t>(size.row_bytes) * static_cast<size_t>(size.height));
-        continue;
-      }
-      for (int r = 0; r < size.height; ++r)
-        read(dst + static_cast<ptrdiff_t>(r) * pitch, static_cast<size_t>(size.row_bytes));
-    }
+    // Planes in the stream's order, Y U V, as raw frames have them.
+    ReadRawPlanes(in, *DescribePixelType(h.pixel_type), h.width, h.height, n, frame);
     return;
   }
   // 4:2:2 planar on the wire, packed YUY2 (Y0 U Y1 V) in the frame.
@@ -298,20 +286,7 @@ void Y4mWriter::WriteFrame(const VideoFrame& frame) {
     header_written_ = true;
   }
   out_.Write("FRAME\n");
-  if (vi_.pixel_type != VideoInfo::CS_YUY2) {
-    for (int k = 0; k < SlotPlanes(format_); ++k) {
-      const int plane = kSlotPlaneIds[k];
-      const PlaneSize size = PlaneSizeOf(format_, vi_.width, vi_.height, k);
-      if (frame.GetPitch(plane) == size.row_bytes) {  // lines back to back: the plane in one write
-        out_.Write(frame.GetReadPtr(plane), static_cast<size_t>(size.row_bytes) * static_cast<size_t>(size.height));
-        continue;
-      }
-      for (int r = 0; r < size.height; ++r)
-        out_.Write(frame.GetReadPtr(plane) + static_cast<ptrdiff_t>(r) * frame.GetPitch(plane),
-                   static_cast<size_t>(size.row_bytes));
-    }
-    return;
-  }
+  if (vi_.pixel_type != VideoInfo::CS_YUY2) return WriteRawPlanes(out_, format_, vi_.width, vi_.height, frame);
   // Packed YUY2 to planar 4:2:2: all Y lines, then U, then V.
   const size_t w = static_cast<size_t>(vi_.width);
   for (int pass = 0; pass < 3; ++pass) {
