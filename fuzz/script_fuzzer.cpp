@@ -18,7 +18,10 @@ using namespace tallyburn;
 namespace {
 
 // Loading libraries named by fuzzed text is not what is under test.
-AVSValue __cdecl NoLoadPlugin(AVSValue, void*, IScriptEnvironment* env) { env->ThrowError("LoadPlugin: disabled"); }
+AVSValue __cdecl NoLoadPlugin(AVSValue, void*, IScriptEnvironment* env) {
+  env->ThrowError("LoadPlugin: disabled");
+  return {};  // ThrowError does not return
+}
 
 }  // namespace
 
