@@ -417,6 +417,8 @@ int Run(const Options& o) {
     // Read to the clip's end: a file cut inside a frame after it fails as
     // the same stream from a pipe does.
     if (!unknown && *last == vi.num_frames - 1) context.CheckStreamEnds(&env);
+    // The last frames go out here: a write that fails now is a failed run too.
+    sink->Finish();
   } catch (...) {
     try {
       sink->Abandon();
@@ -424,7 +426,6 @@ int Run(const Options& o) {
     }
     throw;
   }
-  sink->Finish();
   if (const auto* png = dynamic_cast<const PngSink*>(sink.get()))
     for (const std::string& p : png->written()) std::cout << p << "\n";
   return 0;

@@ -158,6 +158,13 @@ size_t InputStream::Skip(size_t n) {
 OutputStream::OutputStream(int fd, bool owned, std::string name, std::string temporary)
     : fd_(fd), owned_(owned), name_(std::move(name)), temporary_(std::move(temporary)) {
   buffer_.resize(kBufferBytes);
+  struct stat st {};
+  if (temporary_.empty() && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode)) {
+    // Appended output starts at the file's end, whatever the offset says.
+    const int flags = ::fcntl(fd_, F_GETFL);
+    const off_t at = flags >= 0 && (flags & O_APPEND) != 0 ? st.st_size : ::lseek(fd_, 0, SEEK_CUR);
+    if (at >= 0) file_start_ = at;
+  }
 }
 
 OutputStream::~OutputStream() {
@@ -213,6 +220,9 @@ void OutputStream::WriteAll(const uint8_t* src, size_t n) {
     }
     src += put;
     n -= static_cast<size_t>(put);
+    written_ += static_cast<uint64_t>(put);
+    for (; !frame_ends_.empty() && frame_ends_.front() <= written_; frame_ends_.pop_front())
+      durable_ = frame_ends_.front();
   }
 }
 
@@ -226,12 +236,38 @@ void OutputStream::Write(const uint8_t* src, size_t n) {
 }
 
 void OutputStream::Flush() {
-  WriteAll(buffer_.data(), used_);
+  const uint64_t before = written_;
+  try {
+    WriteAll(buffer_.data(), used_);
+  } catch (const ToolError&) {
+    // The buffer keeps only what did not go out, so that it still starts
+    // where the output stands.
+    const size_t out = static_cast<size_t>(written_ - before);
+    std::memmove(buffer_.data(), buffer_.data() + out, used_ - out);
+    used_ -= out;
+    throw;
+  }
   used_ = 0;
 }
 
 void OutputStream::Abandon() {
-  if (temporary_.empty()) Flush();
+  if (!temporary_.empty()) return;
+  // Only the whole frames of the buffer go out; a write that failed inside
+  // a frame has left part of it in a regular file, which is cut off.
+  const uint64_t whole = frame_ends_.empty() ? durable_ : frame_ends_.back();
+  const size_t keep = whole > written_ ? static_cast<size_t>(whole - written_) : 0;
+  used_ = 0;
+  const auto cut_back = [this] {
+    if (file_start_ && written_ > durable_ && ::ftruncate(fd_, *file_start_ + static_cast<off_t>(durable_)) != 0)
+      throw ToolError(name_ + ": cannot cut back to the last whole frame: " + std::strerror(errno));
+  };
+  try {
+    if (keep > 0) WriteAll(buffer_.data(), keep);
+  } catch (const ToolError&) {
+    cut_back();
+    throw;
+  }
+  cut_back();
 }
 
 void OutputStream::Commit() {

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -89,10 +90,14 @@ class OutputStream {
   void Write(const uint8_t* src, size_t n);
   void Write(const std::string& s) { Write(reinterpret_cast<const uint8_t*>(s.data()), s.size()); }
   void Flush();
+  // Everything written so far is whole frames: what a failed run keeps.
+  void EndFrame() { frame_ends_.push_back(written_ + used_); }
   // Flushes, and puts a temporary file in the output's place.
   void Commit();
   // After a failure: written in place (a pipe, a device), the whole frames
-  // buffered are flushed; a temporary file is left to be removed.
+  // buffered are flushed, and a regular file (standard output redirected to
+  // one) is cut back to its last whole frame; a temporary file is left to
+  // be removed.
   void Abandon();
 
  private:
@@ -105,6 +110,12 @@ class OutputStream {
   std::string temporary_;  // empty: written in place
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
+  uint64_t written_ = 0;             // bytes handed to the descriptor
+  uint64_t durable_ = 0;             // of them, the bytes up to the end of the last whole frame
+  std::deque<uint64_t> frame_ends_;  // ends of the whole frames not yet all written
+  // Written in place to a regular file: where this output began in it, so
+  // that a failed run can cut it back.
+  std::optional<int64_t> file_start_;
 };
 
 // The file a path names now (through links), if it exists.

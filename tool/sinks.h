@@ -43,7 +43,10 @@ class Y4mSink final : public FrameSink {
  public:
   Y4mSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi, const Y4mTags* keep)
       : out_(std::move(out)), writer_(*out_, vi, keep) {}
-  void Write(const VideoFrame& frame, int) override { writer_.WriteFrame(frame); }
+  void Write(const VideoFrame& frame, int) override {
+    writer_.WriteFrame(frame);
+    out_->EndFrame();
+  }
   void Finish() override { out_->Commit(); }
   void Abandon() override { out_->Abandon(); }
 

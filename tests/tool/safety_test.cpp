@@ -88,6 +88,43 @@ TEST_F(ToolSafetyTest, AFullDiskFailsWithOneLineAndLeavesTheOldFile) {
   EXPECT_EQ(Files(), (std::vector<std::string>{"out.y4m"}));
 }
 
+// Standard output redirected to a file that fills up inside a frame: the
+// file is cut back to its last whole frame, after whatever it held before
+// an appending redirection.
+TEST_F(ToolSafetyTest, AFullFileOnStandardOutputKeepsWholeFramesOnly) {
+  constexpr size_t kFrame = 160 * 120 * 3 / 2;  // YV12
+  const std::string before(1000, 'x');
+  const struct {
+    const char* output;
+    const char* redirect;
+    size_t frame_bytes;  // with its FRAME line
+  } cases[] = {
+      {"", ">", kFrame + 6},
+      {"", ">>", kFrame + 6},
+      {"--raw", ">", kFrame},
+      {"--raw", ">>", kFrame},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.output) + " " + c.redirect);
+    const bool append = std::string(c.redirect) == ">>";
+    WriteFile(dir.Path("out"), append ? before : "");
+    // 100 KiB of file at most (200 blocks of 512 bytes), SIGXFSZ ignored:
+    // the fourth frame's write fails with EFBIG.
+    const RunResult r = Shell(dir, "ulimit -f 200; trap '' XFSZ; " + Quote(TALLYBURN_TOOL_PATH) + " --no-progress " +
+                                       c.output + " 'ColorBars(160, 120, length=20)' -o - " + c.redirect + " out");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "tallyburn: standard output: write error: File too large\n");
+    std::string out = ReadFile(dir.Path("out"));
+    ASSERT_EQ(out.substr(0, append ? before.size() : 0), append ? before : "");
+    out.erase(0, append ? before.size() : 0);
+    const size_t header = std::string(c.output).empty() ? out.find('\n') + 1 : 0;
+    EXPECT_EQ(out.size(), header + 3 * c.frame_bytes);
+    if (header > 0) {
+      EXPECT_EQ(ParseY4m(env, out).size(), 3u);
+    }
+  }
+}
+
 TEST_F(ToolSafetyTest, Y4mKeepsEveryExtensionTagOfItsInput) {
   WriteFile(dir.Path("in.y4m"), MakeY4m(128, 48, 2, false, " XCOLORRANGE=FULL XYSCSS=420JPEG Xanything=kept"));
   const RunResult r = Run({"Y4MSource(\"in.y4m\").TallyTC()", "-o", "-"});
