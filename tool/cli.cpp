@@ -180,6 +180,9 @@ Options ParseOptions(int argc, char** argv) {
       o.plugin = value();
     } else if (a.size() > 1 && a[0] == '-') {
       throw UsageError("unknown option " + a + " (see --help)");
+    } else if (!o.script_given && a == "verify") {
+      // Reached only after an option: the subcommand's options follow it.
+      throw UsageError("verify comes first: tallyburn verify [options] [INPUT] (options before it are not verify's)");
     } else if (o.script_given) {
       throw UsageError("one SCRIPT only; quote it as one argument");
     } else {
