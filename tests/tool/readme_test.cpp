@@ -1,0 +1,100 @@
+// The README's examples, run as written: every ```sh block but the build
+// and test commands (which CI runs in their own right), in a folder that
+// holds the files the examples name, made by ffmpeg the way a camera, an
+// editor or a delivery would have made them. A block fails on its first
+// failing command or pipe stage, so an example that breaks fails here.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/tool/tool_support.h"
+
+namespace tallyburn::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Example {
+  int line;  // where its block starts in the README
+  std::string text;
+};
+
+std::vector<Example> ShellExamples(const std::string& readme) {
+  std::vector<Example> examples;
+  std::istringstream in(readme);
+  std::string line, block;
+  int number = 0, start = 0;
+  bool inside = false;
+  while (std::getline(in, line)) {
+    ++number;
+    if (!inside && line == "```sh") {
+      inside = true;
+      start = number;
+      block.clear();
+    } else if (inside && line == "```") {
+      inside = false;
+      const std::string first = block.substr(0, block.find_first_of(" \n"));
+      // The set-up, build and test commands: what CI itself runs.
+      if (first != "cmake" && first != "ctest" && first != "bash" && first != "mkdir")
+        examples.push_back({start, block});
+    } else if (inside) {
+      block += line + "\n";
+    }
+  }
+  return examples;
+}
+
+bool Have(const std::string& command) {
+  return std::system(("command -v " + command + " > /dev/null 2>&1").c_str()) == 0;
+}
+
+// The files the examples name, small but of the kinds users have: an 8-bit
+// H.264 MP4 with AAC sound, 720p raw BGR, a 10-second 10-bit 4:2:2 ProRes
+// master, and a camera file (ProRes 4:2:2 10-bit at 23.976 with a timecode
+// track from 01:00:00:00 and PCM sound).
+constexpr const char* kInputs[] = {
+    "ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25:duration=2 -f lavfi -i sine=frequency=440:duration=2 "
+    "-c:v libx264 -preset ultrafast -pix_fmt yuv420p -c:a aac -shortest in.mp4",
+    "ffmpeg -v error -f lavfi -i testsrc2=size=1280x720:rate=25 -frames:v 3 -f rawvideo -pix_fmt bgr24 in.bgr",
+    "ffmpeg -v error -f lavfi -i testsrc2=size=640x360:rate=25:duration=10 -c:v prores_ks -profile:v 2 "
+    "-pix_fmt yuv422p10le master.mov",
+    "ffmpeg -v error -f lavfi -i testsrc2=size=640x360:rate=24000/1001:duration=2 -f lavfi -i sine=frequency=1000 "
+    "-c:v prores_ks -profile:v 3 -pix_fmt yuv422p10le -c:a pcm_s24le -timecode 01:00:00:00 -shortest dailies.mov",
+};
+
+TEST(ReadmeExamples, RunAsWritten) {
+  if (!Have("ffmpeg")) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const std::vector<Example> examples = ShellExamples(ReadFile(TALLYBURN_SOURCE_DIR "/README.md"));
+  ASSERT_FALSE(examples.empty()) << "no ```sh example found in the README";
+
+  TempDir dir;
+  for (const char* make : kInputs) ASSERT_EQ(Shell(dir, make).status, 0) << make;
+  // The tool as installed, on the PATH; a player that takes what it is
+  // sent (a YUV4MPEG2 stream, checked) and shows nothing.
+  fs::create_directory(dir.Path("bin"));
+  WriteFile(dir.Path("bin/tallyburn"), "#!/bin/sh\nexec " + Quote(TALLYBURN_TOOL_PATH) + " \"$@\"\n");
+  WriteFile(dir.Path("bin/mpv"), "#!/bin/sh\n[ \"$1\" = - ] && head -c 10 | grep -q '^YUV4MPEG2' && cat > /dev/null\n");
+  fs::permissions(dir.Path("bin/tallyburn"), fs::perms::owner_all);
+  fs::permissions(dir.Path("bin/mpv"), fs::perms::owner_all);
+
+  // Each example in a folder of its own, as a user would start it: the
+  // input files and nothing another example wrote.
+  for (const Example& e : examples) {
+    SCOPED_TRACE("README.md line " + std::to_string(e.line) + ":\n" + e.text);
+    const std::string folder = dir.Path("line" + std::to_string(e.line));
+    fs::create_directory(folder);
+    for (const auto& input : fs::directory_iterator(dir.path()))
+      if (input.is_regular_file()) fs::create_hard_link(input.path(), folder + "/" + input.path().filename().string());
+    WriteFile(folder + "/example.sh", "set -euo pipefail\n" + e.text);
+    const RunResult r = Shell(
+        dir, "cd " + Quote(folder) + " && PATH=" + Quote(dir.Path("bin")) + ":\"$PATH\" bash example.sh < /dev/null");
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+}
+
+}  // namespace
+}  // namespace tallyburn::testing
