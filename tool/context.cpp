@@ -21,6 +21,13 @@ std::optional<std::string> ToolContext::InputAt(const std::string& path) const {
   return file ? InputAt(*file) : std::nullopt;
 }
 
+void ToolContext::AddMedia(const MediaOrigin& media) { media_.push_back(media); }
+
+std::optional<ToolContext::MediaOrigin> ToolContext::MediaToKeep() const {
+  if (media_.size() != 1) return std::nullopt;
+  return media_.front();
+}
+
 void ToolContext::RemoveStream(StreamClip* stream) {
   streams_.erase(std::remove(streams_.begin(), streams_.end(), stream), streams_.end());
 }

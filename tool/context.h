@@ -17,6 +17,15 @@ class StreamClip;
 
 class ToolContext {
  public:
+  // A media file a MediaSource opened: its path and the video stream it reads.
+  struct MediaOrigin {
+    std::string path;
+    int stream_index;
+    int track;
+  };
+  void AddMedia(const MediaOrigin& media);         // called by MediaSource when it opens a file
+  std::optional<MediaOrigin> MediaToKeep() const;  // the script's one MediaSource; none when none or several
+
   // Inputs, recorded as their sources open them.
   void AddInput(const InputStream& in);
   // The input `path` is, through links; nothing for a path no input is.
@@ -43,6 +52,7 @@ class ToolContext {
     FileId file;
   };
   std::vector<Input> inputs_;
+  std::vector<MediaOrigin> media_;
   std::vector<StreamClip*> streams_;
 };
 
