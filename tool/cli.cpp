@@ -17,6 +17,8 @@
 
 #include "host/environment.h"
 #include "tool/io.h"
+#include "tool/media_timecode.h"
+#include "tool/outputs.h"
 #include "tool/script.h"
 #include "tool/sinks.h"
 #include "tool/sources.h"
@@ -65,31 +67,37 @@ Sources (built in):
                                            them, by ffmpeg's name (bgr24,
                                            yuv422p10le, gbrp16le, ...) or the
                                            host's (YV12, YUV422P10, RGBP16, ...)
+  SourceTimecode(path)                     a media file's start timecode, as a
+                                           label ("01:00:00;00"): its timecode
+                                           track, MXF's or its timecode tag
   LoadPlugin(path)                         another plug-in (statements are
                                            separated by new lines or ';')
 ColorBars and BlankClip pixel_type: RGB24, RGB32, YUY2, YV12, I420 (or bgr24,
 bgra, yuyv422, yuv420p).
 
 Options:
-  -o, --output PATH   where the frames go:
-                        PATH.y4m or -   YUV4MPEG2 in the clip's colour space
-                                        (a Y4MSource's rate, field order,
-                                        chroma siting, aspect and X tags,
-                                        the colour range among them, kept)
-                        a device, FIFO  YUV4MPEG2 (/dev/null too)
-                        PATH.png        one frame (--frame N, default 0)
-                        PATH%05d.png    one PNG per frame (%d or %0Nd)
-                      Extensions in any case. Without -o, YUV4MPEG2 goes to
+  -o, --output PATH   where the frames go, by name or by the path:
+)";
+
+// After the table of outputs.
+constexpr const char* kHelpAfterOutputs = R"(                      Extensions in any case. Without -o, YUV4MPEG2 goes to
                       standard output when it is not a terminal. A file is
                       written beside its place and replaces it only when
                       the run succeeds; an output that is also an input is
                       refused.
+  --codec NAME        a media file's video encoder (ffmpeg -encoders lists
+                      them: libx264, libx265, prores_ks, ffv1, dnxhd, ...)
+  --codec-options S   the encoder's own options, "key=value:key=value"
+                      (ffmpeg -h encoder=NAME lists them), such as
+                      "crf=18:preset=fast" for libx264
   --raw               write raw frames (native packing, lines top-down)
   --frame N           only frame N
   --frames A-B        frames A to B, inclusive (A- : from A to the end);
                       not with --frame
   --info              print the clip's size, rate, whole frames and pixel
-                      type (from a pipe, after reading it to its end)
+                      type (from a pipe, after reading it to its end), a
+                      media source's timecode and, with -o, what the
+                      output would be
   --progress          show frames done, speed and time left on standard
                       error (the default when it is a terminal)
   --no-progress       do not
@@ -108,12 +116,8 @@ Examples:
   tallyburn 'RawSource("in.bgr", 1280, 720, "bgr24", 25).Tallyburn()' --raw -o out.bgr
   tallyburn --info 'Y4MSource("in.y4m")'
   tallyburn dailies.avs -o out.y4m
+  tallyburn 'ColorBars(1280, 720).TallyTC()' -o bars.mp4 --codec libx264 --codec-options crf=18:preset=fast
 )";
-
-class UsageError : public ToolError {
- public:
-  using ToolError::ToolError;
-};
 
 struct Options {
   std::string script = kDefaultScript;
@@ -126,6 +130,7 @@ struct Options {
   bool info = false;
   bool progress = isatty(STDERR_FILENO) != 0;
   std::string plugin;
+  std::string codec, codec_options;
 };
 
 int ParseFrameNumber(const std::string& s, const char* option) {
@@ -150,7 +155,7 @@ Options ParseOptions(int argc, char** argv) {
       return argv[++i];
     };
     if (a == "-h" || a == "--help") {
-      std::cout << kHelp;
+      std::cout << kHelp << OutputHelp() << kHelpAfterOutputs;
       std::exit(0);
     } else if (a == "--version") {
       std::cout << "tallyburn 0.1.0\n";
@@ -176,6 +181,11 @@ Options ParseOptions(int argc, char** argv) {
       o.progress = true;
     } else if (a == "--no-progress") {
       o.progress = false;
+    } else if (a == "--codec") {
+      o.codec = value();
+      if (o.codec.empty()) throw UsageError("--codec needs an encoder's name");
+    } else if (a == "--codec-options") {
+      o.codec_options = value();
     } else if (a == "--plugin") {
       o.plugin = value();
     } else if (a.size() > 1 && a[0] == '-') {
@@ -209,76 +219,22 @@ std::string DefaultPlugin(std::string* searched) {
   return "";
 }
 
-std::string Lowercase(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-bool EndsWith(const std::string& s, const std::string& tail) {
-  const std::string lower = Lowercase(s);
-  return lower.size() >= tail.size() && lower.compare(lower.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Where the frames go, decided once from the options: the kind of output,
-// its path and, for PNG, the file-name pattern (parsed here, once).
-enum class OutputKind { kY4m, kRaw, kPng };
-struct OutputPlan {
-  OutputKind kind;
-  std::string path;  // "-": standard output
-  FramePattern pattern;
-  bool one_png() const { return kind == OutputKind::kPng && !pattern.present(); }
-};
-
-OutputPlan PlanOutput(const Options& o) {
+// Where the frames go: chosen once from the command line, before the
+// script runs, so that a bad output name, codec or option costs nothing.
+OutputPlan PlanOutputOf(const Options& o) {
   std::string path = o.output;
   if (path.empty()) {
-    if (o.info) return {OutputKind::kY4m, "-", {}};
+    if (o.info) return PlanOutput("-", o.raw ? "raw" : nullptr, o.codec, o.codec_options);
     if (isatty(STDOUT_FILENO)) throw UsageError("no output: give -o PATH (- for standard output), or --info");
     path = "-";
   }
-  const bool png = EndsWith(path, ".png");
-  if (o.raw && png) throw UsageError("--raw and the .png output " + path + " clash: give one of them");
-  if (o.raw) return {OutputKind::kRaw, path, {}};
-  if (png) {
-    OutputPlan plan{OutputKind::kPng, path, FramePattern::Parse(path)};
-    if (plan.one_png() && o.range_given && o.last != o.first)
-      throw UsageError(path + ": one PNG holds one frame: give --frame N, or a %d pattern in the name");
-    return plan;
-  }
-  // Devices and FIFOs (/dev/null among them) take a stream, as a pipe does.
-  if (path == "-" || EndsWith(path, ".y4m") || !IsRegularOrNew(path)) return {OutputKind::kY4m, path, {}};
-  throw UsageError(path + ": cannot tell the output format: name it .y4m, .png or -, or give --raw");
+  OutputPlan plan = PlanOutput(path, o.raw ? "raw" : nullptr, o.codec, o.codec_options);
+  if (plan.one_picture() && o.range_given && o.last != o.first)
+    throw UsageError(path + ": one PNG holds one frame: give --frame N, or a %d pattern in the name");
+  return plan;
 }
 
-// An output that is also an input would destroy it: refused before a byte
-// is written.
-void RefuseInput(const ToolContext& context, const std::string& path) {
-  if (path == "-") return;
-  if (const auto input = context.InputAt(path))
-    throw ToolError(path + ": is also an input of the script (" + *input + "): write the output elsewhere");
-}
-
-std::unique_ptr<FrameSink> MakeSink(const OutputPlan& plan, const VideoInfo& vi, const ToolContext& context) {
-  switch (plan.kind) {
-    case OutputKind::kRaw:
-      RefuseInput(context, plan.path);
-      return std::make_unique<RawSink>(OutputStream::Open(plan.path), vi);
-    case OutputKind::kPng:
-      return std::make_unique<PngSink>(plan.path, plan.pattern, vi,
-                                       [&context](const std::string& name) { RefuseInput(context, name); });
-    case OutputKind::kY4m: break;
-  }
-  // Checked before the output is opened, so nothing is created for it.
-  const std::optional<PixelFormat> f = DescribePixelType(vi.pixel_type);
-  if (!f || Y4mColourOf(*f).empty())
-    throw ToolError(plan.path + ": a clip in " + (f ? f->name : std::string("this format")) +
-                    " cannot be written as YUV4MPEG2: use --raw, or a .png output");
-  RefuseInput(context, plan.path);
-  const std::optional<Y4mTags> keep = context.Y4mTagsToKeep();
-  return std::make_unique<Y4mSink>(OutputStream::Open(plan.path), vi, keep ? &*keep : nullptr);
-}
-
-void PrintInfo(const VideoInfo& vi, int frames) {
+void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context, const OutputPlan* output) {
   char rate[64];
   std::snprintf(rate, sizeof rate, "%u/%u (%.3f fps)", vi.fps_numerator, vi.fps_denominator,
                 vi.fps_denominator ? static_cast<double>(vi.fps_numerator) / vi.fps_denominator : 0.0);
@@ -288,6 +244,12 @@ void PrintInfo(const VideoInfo& vi, int frames) {
             << "frame rate  " << rate << "\n"
             << "frames      " << frames << "\n"
             << "pixel type  " << (f ? f->name : "other") << "\n";
+  if (const std::optional<ToolContext::MediaOrigin> media = context.MediaToKeep()) {
+    const std::optional<StartTimecode> tc = ReadStartTimecode(media->path, media->stream_index);
+    std::cout << "timecode    " << (tc ? tc->label : "none in " + media->path) << "\n";
+  }
+  if (output != nullptr)
+    std::cout << "output      " << output->type->describe(*output, {vi, context, 0, frames}) << "\n";
 }
 
 class Progress {
@@ -363,7 +325,7 @@ int CountToTheEnd(host::Environment& env, const PClip& clip) {
 }
 
 int Run(const Options& o) {
-  const OutputPlan plan = PlanOutput(o);
+  const OutputPlan plan = PlanOutputOf(o);
   ScriptSource script = LoadScript(o);
 
   // The tool's frames are tight: each plane's lines follow each other, so a
@@ -383,12 +345,12 @@ int Run(const Options& o) {
   const VideoInfo vi = clip->GetVideoInfo();
   const bool unknown = context.ReadsStreamOfUnknownLength();
   if (o.info) {
-    PrintInfo(vi, unknown ? CountToTheEnd(env, clip) : vi.num_frames);
+    PrintInfo(vi, unknown ? CountToTheEnd(env, clip) : vi.num_frames, context, o.output.empty() ? nullptr : &plan);
     return 0;
   }
 
   const int first = o.first.value_or(0);
-  std::optional<int> last = plan.one_png() && !o.first ? std::optional<int>(0) : o.last;
+  std::optional<int> last = plan.one_picture() && !o.first ? std::optional<int>(0) : o.last;
   if (!unknown) {
     if (vi.num_frames <= 0) throw ToolError(PastTheEnd(first, 0));
     if (!last) last = vi.num_frames - 1;
@@ -396,7 +358,9 @@ int Run(const Options& o) {
       throw ToolError(PastTheEnd(std::max(first, *last), vi.num_frames));
   }
 
-  auto sink = MakeSink(plan, vi, context);
+  // A stream of unknown length says nothing of how many will come.
+  const int frames = last ? *last - first + 1 : 0;
+  auto sink = plan.type->open(plan, {vi, context, first, frames});
   int n = first;
   try {
     Progress progress(o.progress, first, last);
