@@ -278,7 +278,7 @@ std::unique_ptr<FrameSink> MakeSink(const OutputPlan& plan, const VideoInfo& vi,
   return std::make_unique<Y4mSink>(OutputStream::Open(plan.path), vi, keep ? &*keep : nullptr);
 }
 
-void PrintInfo(const VideoInfo& vi, int frames) {
+void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context) {
   char rate[64];
   std::snprintf(rate, sizeof rate, "%u/%u (%.3f fps)", vi.fps_numerator, vi.fps_denominator,
                 vi.fps_denominator ? static_cast<double>(vi.fps_numerator) / vi.fps_denominator : 0.0);
@@ -288,6 +288,7 @@ void PrintInfo(const VideoInfo& vi, int frames) {
             << "frame rate  " << rate << "\n"
             << "frames      " << frames << "\n"
             << "pixel type  " << (f ? f->name : "other") << "\n";
+  for (const std::string& line : context.descriptions()) std::cout << "input       " << line << "\n";
 }
 
 class Progress {
@@ -383,7 +384,7 @@ int Run(const Options& o) {
   const VideoInfo vi = clip->GetVideoInfo();
   const bool unknown = context.ReadsStreamOfUnknownLength();
   if (o.info) {
-    PrintInfo(vi, unknown ? CountToTheEnd(env, clip) : vi.num_frames);
+    PrintInfo(vi, unknown ? CountToTheEnd(env, clip) : vi.num_frames, context);
     return 0;
   }
 
