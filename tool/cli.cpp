@@ -244,6 +244,7 @@ void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context, cons
             << "frame rate  " << rate << "\n"
             << "frames      " << frames << "\n"
             << "pixel type  " << (f ? f->name : "other") << "\n";
+  for (const std::string& line : context.descriptions()) std::cout << "input       " << line << "\n";
   if (const std::optional<ToolContext::MediaOrigin> media = context.MediaToKeep()) {
     const std::optional<StartTimecode> tc = ReadStartTimecode(media->path, media->stream_index);
     std::cout << "timecode    " << (tc ? tc->label : "none in " + media->path) << "\n";

@@ -27,6 +27,7 @@ void RegisterBuiltins(host::Environment& env, ToolContext& context) {
   RegisterPatternSources(env, context);
   RegisterY4mSource(env, context);
   RegisterRawSource(env, context);
+  RegisterMediaSource(env, context);
   RegisterSourceTimecode(env, context);
   env.AddFunction("LoadPlugin", "s", LoadPluginFunction, &context);
 }
