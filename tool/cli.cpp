@@ -234,7 +234,9 @@ OutputPlan PlanOutputOf(const Options& o) {
   return plan;
 }
 
-void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context, const OutputPlan* output) {
+// `first` and `count`: the frames the run would write, for the output's line.
+void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context, const OutputPlan* output, int first,
+               int count) {
   char rate[64];
   std::snprintf(rate, sizeof rate, "%u/%u (%.3f fps)", vi.fps_numerator, vi.fps_denominator,
                 vi.fps_denominator ? static_cast<double>(vi.fps_numerator) / vi.fps_denominator : 0.0);
@@ -250,7 +252,7 @@ void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context, cons
     std::cout << "timecode    " << (tc ? tc->label : "none in " + media->path) << "\n";
   }
   if (output != nullptr)
-    std::cout << "output      " << output->type->describe(*output, {vi, context, 0, frames}) << "\n";
+    std::cout << "output      " << output->type->describe(*output, {vi, context, first, count}) << "\n";
 }
 
 class Progress {
@@ -346,7 +348,10 @@ int Run(const Options& o) {
   const VideoInfo vi = clip->GetVideoInfo();
   const bool unknown = context.ReadsStreamOfUnknownLength();
   if (o.info) {
-    PrintInfo(vi, unknown ? CountToTheEnd(env, clip) : vi.num_frames, context, o.output.empty() ? nullptr : &plan);
+    const int frames = unknown ? CountToTheEnd(env, clip) : vi.num_frames;
+    const int first = o.first.value_or(0);
+    const int count = std::max(0, (o.last ? std::min(*o.last, frames - 1) : frames - 1) - first + 1);
+    PrintInfo(vi, frames, context, o.output.empty() ? nullptr : &plan, first, count);
     return 0;
   }
 
