@@ -363,6 +363,8 @@ void MediaSink::OpenEncoder(const AVCodecParameters* source_video) {
     err = avcodec_open2(c, codec_, &options.p);
   }
   if (err < 0) Fail(std::string(codec_->name) + " cannot encode this clip", err);
+  // --codec-options pixel_format=... chooses the encoder's format itself.
+  encoder_format_ = c->pix_fmt;
 
   if (encoder_format_ != clip_format_) {
     scaler_ = sws_getContext(vi_.width, vi_.height, clip_format_, vi_.width, vi_.height, encoder_format_,
@@ -765,7 +767,11 @@ std::string DescribeMediaOutput(const MediaSettings& settings, const VideoInfo& 
   const AVPixelFormat clip = f ? ClipPixelFormat(*f) : AV_PIX_FMT_NONE;
   std::string line = settings.container + ", " + settings.codec;
   if (clip != AV_PIX_FMT_NONE) {
-    const AVPixelFormat to = EncoderPixelFormat(VideoEncoder(settings.codec), clip);
+    AVPixelFormat to = EncoderPixelFormat(VideoEncoder(settings.codec), clip);
+    Dictionary options;
+    ParseOptions(settings.options, &options.p);
+    if (const AVDictionaryEntry* e = av_dict_get(options.get(), "pixel_format", nullptr, 0))
+      to = av_get_pix_fmt(e->value);
     line += to == clip ? std::string(" in ") + av_get_pix_fmt_name(clip)
                        : std::string(", converted from ") + av_get_pix_fmt_name(clip) + " to " +
                              (to == AV_PIX_FMT_NONE ? "nothing it takes" : av_get_pix_fmt_name(to));

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "tests/support/plugin_host.h"
+#include "tests/support/text_box_reader.h"
 #include "tests/tool/tool_support.h"
 #include "tool/media_output.h"
 #include "tool/script.h"
@@ -151,6 +152,53 @@ TEST_F(MediaSoundTest, DropFrameTimecodeMovesAcrossAMinute) {
   EXPECT_EQ(DecodedSamples("out.mov"), std::lround(6 * 48000 * 1001 / 30000.0));
   Encode("out.mxf", "mpeg2video", 2, 3, "src.mov", "fps=30000, fps_denominator=1001");
   EXPECT_NE(Ff("ffprobe -v error -show_entries format_tags=timecode out.mxf").find("01:01:00;02"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace tallyburn::testing
+
+namespace tallyburn::testing {
+namespace {
+
+// From a camera file to a review copy in one command, as the README shows
+// it: a ProRes 4:2:2 10-bit file at 23.976 with a timecode track and PCM
+// sound becomes H.264 in MP4 with the source's timecode burned in and
+// recorded, and its sound, cut to the frames written.
+TEST_F(MediaSoundTest, CameraFileToReviewCopy) {
+  Ff("ffmpeg -v error -f lavfi -i testsrc=size=320x240:duration=2:rate=24000/1001 -f lavfi -i "
+     "sine=r=48000:duration=2 -c:v prores_ks -pix_fmt yuv422p10le -c:a pcm_s24le -timecode 01:00:00:00 dailies.mov");
+  const std::string tool = Quote(TALLYBURN_TOOL_PATH) + " --no-progress ";
+  const std::string script = "'MediaSource(\"dailies.mov\").TallyTC(start=SourceTimecode(\"dailies.mov\"))'";
+  const std::string info = Ff(tool + "--info " + script + " -o review.mp4 --frames 24-47");
+  EXPECT_NE(info.find("timecode    01:00:00:00\n"), std::string::npos) << info;
+  EXPECT_NE(info.find("output      review.mp4: mp4, libx264 in yuv422p10le; sound 1 (pcm_s24le) encoded as aac; "
+                      "timecode 01:00:01:00\n"),
+            std::string::npos)
+      << info;
+
+  const struct {
+    std::string options;
+    const char* first_label;
+    long samples;
+    const char* pix_fmt;
+  } runs[] = {
+      {"", "01:00:00:00", 96000, "yuv422p10le"},
+      // Half a second in, for players that take only 4:2:0.
+      {"--frames 12-35 --codec-options pixel_format=yuv420p", "01:00:00:12", 48048, "yuv420p"},
+  };
+  for (const auto& r : runs) {
+    Ff(tool + script + " -o review.mp4 " + r.options);
+    EXPECT_EQ(Entry("review.mp4", "v:0", "stream=codec_name,pix_fmt"), std::string("h264\n") + r.pix_fmt);
+    EXPECT_EQ(Entry("review.mp4", "v:0", "stream_tags=timecode"), r.first_label);
+    EXPECT_EQ(Entry("review.mp4", "a:0", "stream=codec_name"), "aac");
+    ExpectSamples("review.mp4", r.samples, false);
+    VideoInfo vi{};
+    const auto frames =
+        ParseY4m(env, Ff("ffmpeg -v error -i review.mp4 -frames:v 1 -f yuv4mpegpipe -strict -1 -"), &vi);
+    ASSERT_EQ(frames.size(), 1u);
+    const PixelFormat f = *DescribePixelType(vi.pixel_type);
+    EXPECT_EQ(ReadBox(env, frames[0], f, WhereBoxGoes(f, 320, 240, 11, 1, 2, 0)), r.first_label) << r.options;
+  }
 }
 
 }  // namespace
