@@ -122,23 +122,36 @@ OutputPlan PlanOutput(const std::string& path, const char* by_name, const std::s
   return plan;
 }
 
+namespace {
+
+// Words of `text` in lines of at most 78 columns, the first after
+// `first`, the rest after `indent`.
+std::string Wrapped(const std::string& first, const std::string& indent, const char* text) {
+  std::string out, line = first;
+  bool fresh = true;
+  for (const char* p = text; *p != '\0';) {
+    const char* space = std::strchr(p, ' ');
+    const std::string word = space != nullptr ? std::string(p, space) : std::string(p);
+    if (!fresh && line.size() + 1 + word.size() > 78) {
+      out += line + "\n";
+      line = indent;
+      fresh = true;
+    }
+    line += (fresh ? "" : " ") + word;
+    fresh = false;
+    p = space != nullptr ? space + 1 : p + word.size();
+  }
+  return out + line + "\n";
+}
+
+}  // namespace
+
 std::string OutputHelp() {
   std::string text;
   for (const OutputType& t : kOutputs) {
-    text += "                        " + std::string(t.name) + ": " + t.names + "\n";
-    // The description, wrapped under the name.
-    std::string line;
-    for (const char* p = t.accepts; *p != '\0';) {
-      const char* space = std::strchr(p, ' ');
-      const std::string word = space != nullptr ? std::string(p, space) : std::string(p);
-      if (!line.empty() && line.size() + 1 + word.size() > 50) {
-        text += "                          " + line + "\n";
-        line.clear();
-      }
-      line += (line.empty() ? "" : " ") + word;
-      p = space != nullptr ? space + 1 : p + word.size();
-    }
-    if (!line.empty()) text += "                          " + line + "\n";
+    const std::string head = "                        " + std::string(t.name) + ": ";
+    text += Wrapped(head, "                          ", t.names);
+    text += Wrapped("                          ", "                          ", t.accepts);
   }
   return text;
 }
