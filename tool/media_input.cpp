@@ -465,6 +465,7 @@ std::unique_ptr<MediaInput> MediaInput::Open(const std::string& path, const Medi
   av_log_set_level(AV_LOG_QUIET);
   av_log_set_callback(WatchLog);
   s->Open();
+  s->Index();
   const AVCodecParameters* par = s->stream->codecpar;
   const auto decoded = static_cast<AVPixelFormat>(par->format);
   if (decoded == AV_PIX_FMT_NONE) s->Fail("cannot tell the pixel format of its video");
@@ -487,17 +488,16 @@ std::unique_ptr<MediaInput> MediaInput::Open(const std::string& path, const Medi
             " is not whole chroma samples of " + s->host->name);
   if (par->field_order == AV_FIELD_TT || par->field_order == AV_FIELD_TB) s->vi.image_type = VideoInfo::IT_TFF;
   if (par->field_order == AV_FIELD_BB || par->field_order == AV_FIELD_BT) s->vi.image_type = VideoInfo::IT_BFF;
-  if (options.index) {
-    s->Index();
-    s->SetRate();
-    s->vi.num_frames = static_cast<int>(s->times.size());
-    s->OpenDecoder();
-    s->Seek(0);  // back to the start, for the first frame
-  } else {
-    s->OpenDecoder();
-    s->SetRate();
-  }
+  s->SetRate();
+  s->vi.num_frames = static_cast<int>(s->times.size());
+  s->OpenDecoder();
+  s->Seek(0);  // back to the start, for the first frame
   return std::unique_ptr<MediaInput>(new MediaInput(std::move(s)));
+}
+
+std::string MediaInput::CutMessage() const {
+  return s_->path + ": the file is cut short after frame " + std::to_string(s_->vi.num_frames - 1) + " (" +
+         std::to_string(s_->vi.num_frames) + " whole frames)";
 }
 
 const VideoInfo& MediaInput::info() const { return s_->vi; }
@@ -531,15 +531,9 @@ const Picture& MediaInput::Frame(int n) {
 
 const Picture* MediaInput::Next(bool) {
   State& s = *s_;
-  if (!s.packets.empty()) {
-    if (s.delivered + 1 >= s.vi.num_frames) return nullptr;
-    return &Frame(s.delivered + 1);
-  }
-  if (!s.Decode()) return nullptr;
-  const int64_t ts = s.frame->best_effort_timestamp;
-  s.Present(ts == AV_NOPTS_VALUE ? 0 : static_cast<double>(ts) * av_q2d(s.stream->time_base));
-  ++s.sequence;
-  return &s.picture;
+  if (s.delivered + 1 < s.vi.num_frames) return &Frame(s.delivered + 1);
+  if (s.facts.cut) throw InputCut(CutMessage());
+  return nullptr;
 }
 
 }  // namespace tallyburn::tool
