@@ -16,6 +16,7 @@
 #include <string>
 
 #include "host/environment.h"
+#include "tool/inputs.h"
 #include "tool/io.h"
 #include "tool/media_timecode.h"
 #include "tool/outputs.h"
@@ -29,7 +30,7 @@ namespace {
 
 constexpr const char* kDefaultScript = "ColorBars().FrameTC(orientation=2).Tallyburn()";
 
-constexpr const char* kHelp = R"(usage: tallyburn [options] [SCRIPT | SCRIPT-FILE]
+constexpr const char* kHelpHead = R"(usage: tallyburn [options] [SCRIPT | SCRIPT-FILE]
        tallyburn verify [options] [INPUT]    (see tallyburn verify --help)
 
 Burns frame numbers and timecodes into video with the filters of
@@ -57,16 +58,10 @@ Sources (built in):
   ColorBars(width=640, height=480, pixel_type="YV12", length=300,
             fps=30000, fps_denominator=1001)
   BlankClip(... the same ..., color=$000000)
-  Y4MSource(path, length)                  YUV4MPEG2, "-" for standard input:
-                                           4:2:0, 4:2:2, 4:4:4, 4:1:1, mono, 8 to
-                                           16 bits. From a pipe the length is
-                                           unknown until the stream ends; give
-                                           length= for the frame number's digits
-  RawSource(path, width, height, pixel_type="YV12", fps, fps_denominator, length)
-                                           raw frames as ffmpeg's rawvideo writes
-                                           them, by ffmpeg's name (bgr24,
-                                           yuv422p10le, gbrp16le, ...) or the
-                                           host's (YV12, YUV422P10, RGBP16, ...)
+)";
+
+// The sources of the table of inputs (tool/inputs.cpp) come between.
+constexpr const char* kHelpTail = R"(
   SourceTimecode(path)                     a media file's start timecode, as a
                                            label ("01:00:00;00"): its timecode
                                            track, MXF's or its timecode tag
@@ -155,7 +150,7 @@ Options ParseOptions(int argc, char** argv) {
       return argv[++i];
     };
     if (a == "-h" || a == "--help") {
-      std::cout << kHelp << OutputHelp() << kHelpAfterOutputs;
+      std::cout << kHelpHead << SourcesHelp() << (kHelpTail + 1) << OutputHelp() << kHelpAfterOutputs;
       std::exit(0);
     } else if (a == "--version") {
       std::cout << "tallyburn 0.1.0\n";

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdarg>
 #include <cstring>
 #include <numeric>
 
@@ -222,8 +223,21 @@ void MediaInput::State::OpenDecoder() {
   facts.codec = codec->name;
 }
 
+// Errors a demuxer reports only in its log (Matroska's "File ended
+// prematurely"), caught while the index is made: the thread's one scan.
+thread_local const AVFormatContext* scanned = nullptr;
+thread_local bool scan_errors = false;
+
+void WatchLog(void* avcl, int level, const char* fmt, va_list args) {
+  if (scanned != nullptr && avcl == scanned && level <= AV_LOG_ERROR) scan_errors = true;
+  av_log_default_callback(avcl, level, fmt, args);
+}
+
 void MediaInput::State::Index() {
   AVPacket* p = packet.get();
+  int64_t end = 0;  // where the last video packet ends in the file
+  scanned = format.get();
+  scan_errors = false;
   int r = 0;
   while ((r = av_read_frame(format.get(), p)) >= 0) {
     if (p->stream_index == stream->index && (p->flags & AV_PKT_FLAG_DISCARD) == 0) {
@@ -233,16 +247,31 @@ void MediaInput::State::Index() {
         break;
       }
       const int64_t ts = p->pts != AV_NOPTS_VALUE ? p->pts : p->dts;
-      if (ts == AV_NOPTS_VALUE) Fail("its video packets carry no time stamps");
+      if (ts == AV_NOPTS_VALUE) {
+        scanned = nullptr;
+        Fail("its video packets carry no time stamps");
+      }
       packets.push_back({ts, p->dts, (p->flags & AV_PKT_FLAG_KEY) != 0});
+      if (p->pos >= 0) end = p->pos + p->size;
     }
     av_packet_unref(p);
   }
-  if (r < 0 && r != AVERROR_EOF) facts.cut = true;
-  // A sample table that lists more packets than the file holds: cut short.
-  if (avformat_index_get_entries_count(stream) > static_cast<int>(packets.size()) &&
-      std::strstr(format->iformat->name, "mov") != nullptr)
+  scanned = nullptr;
+  if ((r < 0 && r != AVERROR_EOF) || scan_errors) facts.cut = true;
+  const std::string demuxer = format->iformat->name;
+  const int64_t size = format->pb ? avio_size(format->pb) : -1;
+  // A sample table that lists more packets than the file holds.
+  if (demuxer.find("mov") != std::string::npos &&
+      avformat_index_get_entries_count(stream) > static_cast<int>(packets.size()))
     facts.cut = true;
+  // A transport stream ends in a whole 188-byte packet (192 in M2TS); the
+  // video packet the cut went through is not whole.
+  if (demuxer == "mpegts" && size > 0 && size % 188 != 0 && size % 192 != 0 && !packets.empty()) {
+    facts.cut = true;
+    packets.pop_back();
+  }
+  // YUV4MPEG2 holds nothing after its last frame but another frame.
+  if (demuxer == "yuv4mpegpipe" && size > end) facts.cut = true;
   if (packets.empty()) Fail(facts.cut ? "the file is cut short before its first frame" : "its video has no frames");
   if (!packets.front().key) packets.front().key = true;  // decoding has to start somewhere
 
@@ -321,6 +350,9 @@ void MediaInput::State::Seek(int n) {
 
 int MediaInput::State::FrameIndexOf(const AVFrame& f) const {
   const int64_t ts = f.best_effort_timestamp != AV_NOPTS_VALUE ? f.best_effort_timestamp : f.pts;
+  // Frames that share a time stamp come in presentation order.
+  const size_t next = static_cast<size_t>(position + 1);
+  if (position >= 0 && next < times.size() && times[next] == ts) return position + 1;
   const auto it = std::lower_bound(times.begin(), times.end(), ts);
   if (ts != AV_NOPTS_VALUE && it != times.end() && *it == ts) return static_cast<int>(it - times.begin());
   return -1;
@@ -431,7 +463,9 @@ std::unique_ptr<MediaInput> MediaInput::Open(const std::string& path, const Medi
   s->path = path;
   s->options = options;
   av_log_set_level(AV_LOG_QUIET);
+  av_log_set_callback(WatchLog);
   s->Open();
+  s->Index();
   const AVCodecParameters* par = s->stream->codecpar;
   const auto decoded = static_cast<AVPixelFormat>(par->format);
   if (decoded == AV_PIX_FMT_NONE) s->Fail("cannot tell the pixel format of its video");
@@ -454,17 +488,16 @@ std::unique_ptr<MediaInput> MediaInput::Open(const std::string& path, const Medi
             " is not whole chroma samples of " + s->host->name);
   if (par->field_order == AV_FIELD_TT || par->field_order == AV_FIELD_TB) s->vi.image_type = VideoInfo::IT_TFF;
   if (par->field_order == AV_FIELD_BB || par->field_order == AV_FIELD_BT) s->vi.image_type = VideoInfo::IT_BFF;
-  if (options.index) {
-    s->Index();
-    s->SetRate();
-    s->vi.num_frames = static_cast<int>(s->times.size());
-    s->OpenDecoder();
-    s->Seek(0);  // back to the start, for the first frame
-  } else {
-    s->OpenDecoder();
-    s->SetRate();
-  }
+  s->SetRate();
+  s->vi.num_frames = static_cast<int>(s->times.size());
+  s->OpenDecoder();
+  s->Seek(0);  // back to the start, for the first frame
   return std::unique_ptr<MediaInput>(new MediaInput(std::move(s)));
+}
+
+std::string MediaInput::CutMessage() const {
+  return s_->path + ": the file is cut short after frame " + std::to_string(s_->vi.num_frames - 1) + " (" +
+         std::to_string(s_->vi.num_frames) + " whole frames)";
 }
 
 const VideoInfo& MediaInput::info() const { return s_->vi; }
@@ -498,15 +531,9 @@ const Picture& MediaInput::Frame(int n) {
 
 const Picture* MediaInput::Next(bool) {
   State& s = *s_;
-  if (!s.packets.empty()) {
-    if (s.delivered + 1 >= s.vi.num_frames) return nullptr;
-    return &Frame(s.delivered + 1);
-  }
-  if (!s.Decode()) return nullptr;
-  const int64_t ts = s.frame->best_effort_timestamp;
-  s.Present(ts == AV_NOPTS_VALUE ? 0 : static_cast<double>(ts) * av_q2d(s.stream->time_base));
-  ++s.sequence;
-  return &s.picture;
+  if (s.delivered + 1 < s.vi.num_frames) return &Frame(s.delivered + 1);
+  if (s.facts.cut) throw InputCut(CutMessage());
+  return nullptr;
 }
 
 }  // namespace tallyburn::tool

@@ -15,7 +15,6 @@ struct MediaOptions {
   int track = 0;         // the n-th video stream of the file
   unsigned fps_num = 0;  // with fps_den: number frames at this rate, in
   unsigned fps_den = 0;  // presentation order, whatever their times
-  bool index = true;     // count the frames first (for random access); else read in order only
 };
 
 // What the file holds, for --info and for the clip.
@@ -30,9 +29,9 @@ struct MediaFacts {
 
 class MediaInput final : public PictureReader {
  public:
-  // Opens the file and its `track`-th video stream, and (with `index`)
-  // demuxes it once to count its frames and place its key frames. Errors
-  // (ToolError) name the file.
+  // Opens the file and its `track`-th video stream, and demuxes it once to
+  // count its frames and place its key frames. Errors (ToolError) name the
+  // file.
   static std::unique_ptr<MediaInput> Open(const std::string& path, const MediaOptions& options);
   ~MediaInput() override;
   MediaInput(const MediaInput&) = delete;
@@ -41,10 +40,12 @@ class MediaInput final : public PictureReader {
   const VideoInfo& info() const override;
   const std::string& name() const override;
   const MediaFacts& facts() const;
-  // The presentation time of frame n, in seconds (indexed inputs).
+  // What a run that reads a cut file to its end says after its last frame.
+  std::string CutMessage() const;
+  // The presentation time of frame n, in seconds.
   double Time(int n) const;
 
-  // Frame n in presentation order (indexed inputs). Going forward it decodes
+  // Frame n in presentation order. Going forward it decodes
   // on; backwards, or far ahead, it seeks to the key frame before n and
   // decodes forward from there. The view is valid until the next call.
   const Picture& Frame(int n);

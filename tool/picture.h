@@ -9,6 +9,7 @@
 #include <string>
 
 #include "plugin/avisynth.h"
+#include "tool/io.h"
 
 namespace tallyburn::tool {
 
@@ -29,6 +30,12 @@ struct Picture {
   double time = 0;     // presentation time, in seconds
 };
 
+// An input that ends inside its video, after the pictures before the cut.
+class InputCut : public ToolError {
+ public:
+  using ToolError::ToolError;
+};
+
 // Pictures in presentation order, one after the other: what verify reads.
 class PictureReader {
  public:
@@ -36,7 +43,7 @@ class PictureReader {
   // The clip it reads: size, rate, pixel type; num_frames 0 when unknown.
   virtual const VideoInfo& info() const = 0;
   // The next picture, or nullptr at the end. `luma_only`: only plane 0 need
-  // be there. TruncatedFrame (a ToolError) when the input ends inside one.
+  // be there. InputCut when the input ends inside its video.
   virtual const Picture* Next(bool luma_only) = 0;
   // The name errors and reports give the input.
   virtual const std::string& name() const = 0;

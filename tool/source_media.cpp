@@ -61,9 +61,7 @@ AVSValue __cdecl CreateMediaSource(AVSValue args, void* user_data, IScriptEnviro
     context.AddMedia({path, facts.stream_index, options.track});
     context.Describe("MediaSource " + path + ": " + facts.container + ", " + facts.codec + " " + facts.decoded + ", " +
                      facts.delivered);
-    if (facts.cut)
-      context.AddCut(path + ": the file is cut short after frame " + std::to_string(input->info().num_frames - 1) +
-                     " (" + std::to_string(input->info().num_frames) + " whole frames)");
+    if (facts.cut) context.AddCut(input->CutMessage());
     return new MediaClip(std::move(input));
   } catch (const ToolError& e) {
     Refuse(env, std::string("MediaSource: ") + e.what());
