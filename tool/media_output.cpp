@@ -306,7 +306,10 @@ MediaSink::MediaSink(const MediaSettings& settings, const VideoInfo& vi, const M
 
 MediaSink::~MediaSink() {
   if (mux_ != nullptr) avformat_free_context(mux_);
-  if (io_ != nullptr) avio_context_free(&io_);
+  if (io_ != nullptr) {
+    av_freep(&io_->buffer);  // the context does not own its buffer
+    avio_context_free(&io_);
+  }
   sws_freeContext(scaler_);
 }
 
