@@ -246,6 +246,17 @@ TEST_F(MediaTest, BadCodecOrOptionIsOneLineAndNoFile) {
   EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
+// What a YUV4MPEG2 input says of its picture (field order, aspect, range)
+// is said on the encoded stream.
+TEST_F(MediaTest, Y4mTagsFollowIntoTheStream) {
+  Ff("ffmpeg -v error -f lavfi -i testsrc=size=160x48:rate=25 -frames:v 4 -pix_fmt yuv420p -color_range pc -vf "
+     "setsar=16/15,setfield=tff -f yuv4mpegpipe in.y4m");
+  const RunResult r = Tool({"Y4MSource(\"in.y4m\").TallyTC()", "-o", "out.mkv", "--codec", "ffv1"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(Probe("out.mkv", "stream=sample_aspect_ratio,color_range,field_order"),
+            "sample_aspect_ratio=16:15\ncolor_range=pc\nfield_order=tt\n");
+}
+
 // The help and --info come from the table of outputs.
 TEST_F(MediaTest, HelpAndInfoNameTheOutputs) {
   const RunResult help = Tool({"--help"});
