@@ -16,7 +16,10 @@
 #include <string>
 
 #include "host/environment.h"
+#include "tool/inputs.h"
 #include "tool/io.h"
+#include "tool/media_timecode.h"
+#include "tool/outputs.h"
 #include "tool/script.h"
 #include "tool/sinks.h"
 #include "tool/sources.h"
@@ -27,7 +30,7 @@ namespace {
 
 constexpr const char* kDefaultScript = "ColorBars().FrameTC(orientation=2).Tallyburn()";
 
-constexpr const char* kHelp = R"(usage: tallyburn [options] [SCRIPT | SCRIPT-FILE]
+constexpr const char* kHelpHead = R"(usage: tallyburn [options] [SCRIPT | SCRIPT-FILE]
        tallyburn verify [options] [INPUT]    (see tallyburn verify --help)
 
 Burns frame numbers and timecodes into video with the filters of
@@ -55,41 +58,41 @@ Sources (built in):
   ColorBars(width=640, height=480, pixel_type="YV12", length=300,
             fps=30000, fps_denominator=1001)
   BlankClip(... the same ..., color=$000000)
-  Y4MSource(path, length)                  YUV4MPEG2, "-" for standard input:
-                                           4:2:0, 4:2:2, 4:4:4, 4:1:1, mono, 8 to
-                                           16 bits. From a pipe the length is
-                                           unknown until the stream ends; give
-                                           length= for the frame number's digits
-  RawSource(path, width, height, pixel_type="YV12", fps, fps_denominator, length)
-                                           raw frames as ffmpeg's rawvideo writes
-                                           them, by ffmpeg's name (bgr24,
-                                           yuv422p10le, gbrp16le, ...) or the
-                                           host's (YV12, YUV422P10, RGBP16, ...)
+)";
+
+// The sources of the table of inputs (tool/inputs.cpp) come between.
+constexpr const char* kHelpTail = R"(
+  SourceTimecode(path)                     a media file's start timecode, as a
+                                           label ("01:00:00;00"): its timecode
+                                           track, MXF's or its timecode tag
   LoadPlugin(path)                         another plug-in (statements are
                                            separated by new lines or ';')
 ColorBars and BlankClip pixel_type: RGB24, RGB32, YUY2, YV12, I420 (or bgr24,
 bgra, yuyv422, yuv420p).
 
 Options:
-  -o, --output PATH   where the frames go:
-                        PATH.y4m or -   YUV4MPEG2 in the clip's colour space
-                                        (a Y4MSource's rate, field order,
-                                        chroma siting, aspect and X tags,
-                                        the colour range among them, kept)
-                        a device, FIFO  YUV4MPEG2 (/dev/null too)
-                        PATH.png        one frame (--frame N, default 0)
-                        PATH%05d.png    one PNG per frame (%d or %0Nd)
-                      Extensions in any case. Without -o, YUV4MPEG2 goes to
+  -o, --output PATH   where the frames go, by name or by the path:
+)";
+
+// After the table of outputs.
+constexpr const char* kHelpAfterOutputs = R"(                      Extensions in any case. Without -o, YUV4MPEG2 goes to
                       standard output when it is not a terminal. A file is
                       written beside its place and replaces it only when
                       the run succeeds; an output that is also an input is
                       refused.
+  --codec NAME        a media file's video encoder (ffmpeg -encoders lists
+                      them: libx264, libx265, prores_ks, ffv1, dnxhd, ...)
+  --codec-options S   the encoder's own options, "key=value:key=value"
+                      (ffmpeg -h encoder=NAME lists them), such as
+                      "crf=18:preset=fast" for libx264
   --raw               write raw frames (native packing, lines top-down)
   --frame N           only frame N
   --frames A-B        frames A to B, inclusive (A- : from A to the end);
                       not with --frame
   --info              print the clip's size, rate, whole frames and pixel
-                      type (from a pipe, after reading it to its end)
+                      type (from a pipe, after reading it to its end), a
+                      media source's timecode and, with -o, what the
+                      output would be
   --progress          show frames done, speed and time left on standard
                       error (the default when it is a terminal)
   --no-progress       do not
@@ -108,12 +111,8 @@ Examples:
   tallyburn 'RawSource("in.bgr", 1280, 720, "bgr24", 25).Tallyburn()' --raw -o out.bgr
   tallyburn --info 'Y4MSource("in.y4m")'
   tallyburn dailies.avs -o out.y4m
+  tallyburn 'ColorBars(1280, 720).TallyTC()' -o bars.mp4 --codec libx264 --codec-options crf=18:preset=fast
 )";
-
-class UsageError : public ToolError {
- public:
-  using ToolError::ToolError;
-};
 
 struct Options {
   std::string script = kDefaultScript;
@@ -126,6 +125,7 @@ struct Options {
   bool info = false;
   bool progress = isatty(STDERR_FILENO) != 0;
   std::string plugin;
+  std::string codec, codec_options;
 };
 
 int ParseFrameNumber(const std::string& s, const char* option) {
@@ -150,7 +150,7 @@ Options ParseOptions(int argc, char** argv) {
       return argv[++i];
     };
     if (a == "-h" || a == "--help") {
-      std::cout << kHelp;
+      std::cout << kHelpHead << SourcesHelp() << (kHelpTail + 1) << OutputHelp() << kHelpAfterOutputs;
       std::exit(0);
     } else if (a == "--version") {
       std::cout << "tallyburn 0.1.0\n";
@@ -176,6 +176,11 @@ Options ParseOptions(int argc, char** argv) {
       o.progress = true;
     } else if (a == "--no-progress") {
       o.progress = false;
+    } else if (a == "--codec") {
+      o.codec = value();
+      if (o.codec.empty()) throw UsageError("--codec needs an encoder's name");
+    } else if (a == "--codec-options") {
+      o.codec_options = value();
     } else if (a == "--plugin") {
       o.plugin = value();
     } else if (a.size() > 1 && a[0] == '-') {
@@ -212,76 +217,24 @@ std::string DefaultPlugin(std::string* searched) {
   return "";
 }
 
-std::string Lowercase(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
-bool EndsWith(const std::string& s, const std::string& tail) {
-  const std::string lower = Lowercase(s);
-  return lower.size() >= tail.size() && lower.compare(lower.size() - tail.size(), tail.size(), tail) == 0;
-}
-
-// Where the frames go, decided once from the options: the kind of output,
-// its path and, for PNG, the file-name pattern (parsed here, once).
-enum class OutputKind { kY4m, kRaw, kPng };
-struct OutputPlan {
-  OutputKind kind;
-  std::string path;  // "-": standard output
-  FramePattern pattern;
-  bool one_png() const { return kind == OutputKind::kPng && !pattern.present(); }
-};
-
-OutputPlan PlanOutput(const Options& o) {
+// Where the frames go: chosen once from the command line, before the
+// script runs, so that a bad output name, codec or option costs nothing.
+OutputPlan PlanOutputOf(const Options& o) {
   std::string path = o.output;
   if (path.empty()) {
-    if (o.info) return {OutputKind::kY4m, "-", {}};
+    if (o.info) return PlanOutput("-", o.raw ? "raw" : nullptr, o.codec, o.codec_options);
     if (isatty(STDOUT_FILENO)) throw UsageError("no output: give -o PATH (- for standard output), or --info");
     path = "-";
   }
-  const bool png = EndsWith(path, ".png");
-  if (o.raw && png) throw UsageError("--raw and the .png output " + path + " clash: give one of them");
-  if (o.raw) return {OutputKind::kRaw, path, {}};
-  if (png) {
-    OutputPlan plan{OutputKind::kPng, path, FramePattern::Parse(path)};
-    if (plan.one_png() && o.range_given && o.last != o.first)
-      throw UsageError(path + ": one PNG holds one frame: give --frame N, or a %d pattern in the name");
-    return plan;
-  }
-  // Devices and FIFOs (/dev/null among them) take a stream, as a pipe does.
-  if (path == "-" || EndsWith(path, ".y4m") || !IsRegularOrNew(path)) return {OutputKind::kY4m, path, {}};
-  throw UsageError(path + ": cannot tell the output format: name it .y4m, .png or -, or give --raw");
+  OutputPlan plan = PlanOutput(path, o.raw ? "raw" : nullptr, o.codec, o.codec_options);
+  if (plan.one_picture() && o.range_given && o.last != o.first)
+    throw UsageError(path + ": one PNG holds one frame: give --frame N, or a %d pattern in the name");
+  return plan;
 }
 
-// An output that is also an input would destroy it: refused before a byte
-// is written.
-void RefuseInput(const ToolContext& context, const std::string& path) {
-  if (path == "-") return;
-  if (const auto input = context.InputAt(path))
-    throw ToolError(path + ": is also an input of the script (" + *input + "): write the output elsewhere");
-}
-
-std::unique_ptr<FrameSink> MakeSink(const OutputPlan& plan, const VideoInfo& vi, const ToolContext& context) {
-  switch (plan.kind) {
-    case OutputKind::kRaw:
-      RefuseInput(context, plan.path);
-      return std::make_unique<RawSink>(OutputStream::Open(plan.path), vi);
-    case OutputKind::kPng:
-      return std::make_unique<PngSink>(plan.path, plan.pattern, vi,
-                                       [&context](const std::string& name) { RefuseInput(context, name); });
-    case OutputKind::kY4m: break;
-  }
-  // Checked before the output is opened, so nothing is created for it.
-  const std::optional<PixelFormat> f = DescribePixelType(vi.pixel_type);
-  if (!f || Y4mColourOf(*f).empty())
-    throw ToolError(plan.path + ": a clip in " + (f ? f->name : std::string("this format")) +
-                    " cannot be written as YUV4MPEG2: use --raw, or a .png output");
-  RefuseInput(context, plan.path);
-  const std::optional<Y4mTags> keep = context.Y4mTagsToKeep();
-  return std::make_unique<Y4mSink>(OutputStream::Open(plan.path), vi, keep ? &*keep : nullptr);
-}
-
-void PrintInfo(const VideoInfo& vi, int frames) {
+// `first` and `count`: the frames the run would write, for the output's line.
+void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context, const OutputPlan* output, int first,
+               int count) {
   char rate[64];
   std::snprintf(rate, sizeof rate, "%u/%u (%.3f fps)", vi.fps_numerator, vi.fps_denominator,
                 vi.fps_denominator ? static_cast<double>(vi.fps_numerator) / vi.fps_denominator : 0.0);
@@ -291,6 +244,13 @@ void PrintInfo(const VideoInfo& vi, int frames) {
             << "frame rate  " << rate << "\n"
             << "frames      " << frames << "\n"
             << "pixel type  " << (f ? f->name : "other") << "\n";
+  for (const std::string& line : context.descriptions()) std::cout << "input       " << line << "\n";
+  if (const std::optional<ToolContext::MediaOrigin> media = context.MediaToKeep()) {
+    const std::optional<StartTimecode> tc = ReadStartTimecode(media->path, media->stream_index);
+    std::cout << "timecode    " << (tc ? tc->label : "none in " + media->path) << "\n";
+  }
+  if (output != nullptr)
+    std::cout << "output      " << output->type->describe(*output, {vi, context, first, count}) << "\n";
 }
 
 class Progress {
@@ -366,7 +326,7 @@ int CountToTheEnd(host::Environment& env, const PClip& clip) {
 }
 
 int Run(const Options& o) {
-  const OutputPlan plan = PlanOutput(o);
+  const OutputPlan plan = PlanOutputOf(o);
   ScriptSource script = LoadScript(o);
 
   // The tool's frames are tight: each plane's lines follow each other, so a
@@ -386,12 +346,15 @@ int Run(const Options& o) {
   const VideoInfo vi = clip->GetVideoInfo();
   const bool unknown = context.ReadsStreamOfUnknownLength();
   if (o.info) {
-    PrintInfo(vi, unknown ? CountToTheEnd(env, clip) : vi.num_frames);
+    const int frames = unknown ? CountToTheEnd(env, clip) : vi.num_frames;
+    const int first = o.first.value_or(0);
+    const int count = std::max(0, (o.last ? std::min(*o.last, frames - 1) : frames - 1) - first + 1);
+    PrintInfo(vi, frames, context, o.output.empty() ? nullptr : &plan, first, count);
     return 0;
   }
 
   const int first = o.first.value_or(0);
-  std::optional<int> last = plan.one_png() && !o.first ? std::optional<int>(0) : o.last;
+  std::optional<int> last = plan.one_picture() && !o.first ? std::optional<int>(0) : o.last;
   if (!unknown) {
     if (vi.num_frames <= 0) throw ToolError(PastTheEnd(first, 0));
     if (!last) last = vi.num_frames - 1;
@@ -399,7 +362,9 @@ int Run(const Options& o) {
       throw ToolError(PastTheEnd(std::max(first, *last), vi.num_frames));
   }
 
-  auto sink = MakeSink(plan, vi, context);
+  // A stream of unknown length says nothing of how many will come.
+  const int frames = last ? *last - first + 1 : 0;
+  auto sink = plan.type->open(plan, {vi, context, first, frames});
   int n = first;
   try {
     Progress progress(o.progress, first, last);

@@ -250,6 +250,18 @@ void OutputStream::Flush() {
   used_ = 0;
 }
 
+int64_t OutputStream::Seek(int64_t offset, int whence) {
+  Flush();
+  return ::lseek(fd_, offset, whence);
+}
+
+int64_t OutputStream::Size() {
+  Flush();
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return st.st_size;
+}
+
 void OutputStream::Abandon() {
   if (!temporary_.empty()) return;
   // Only the whole frames of the buffer go out; a write that failed inside

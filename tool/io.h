@@ -19,6 +19,12 @@ class ToolError : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A bad command line: exit status 2 rather than 1.
+class UsageError : public ToolError {
+ public:
+  using ToolError::ToolError;
+};
+
 // A stream that ends inside a frame: the same message from a file and a pipe.
 class TruncatedFrame : public ToolError {
  public:
@@ -92,6 +98,12 @@ class OutputStream {
   void Flush();
   // Everything written so far is whole frames: what a failed run keeps.
   void EndFrame() { frame_ends_.push_back(written_ + used_); }
+  // Flushes, then moves the write position of a file (lseek's `whence`);
+  // returns the new position, or -1 where the output cannot seek (a pipe,
+  // a device). Containers that patch their headers at the end need it.
+  int64_t Seek(int64_t offset, int whence);
+  // Flushes, and returns the bytes written so far to a file, or -1.
+  int64_t Size();
   // Flushes, and puts a temporary file in the output's place.
   void Commit();
   // After a failure: written in place (a pipe, a device), the whole frames

@@ -12,24 +12,29 @@
 
 #include "draw/pixel_format.h"
 #include "framecode/reader.h"
+#include "tool/inputs.h"
 #include "tool/io.h"
-#include "tool/y4m.h"
 
 namespace tallyburn::tool {
 namespace {
 
 constexpr const char* kVerifyHelp = R"(usage: tallyburn verify [options] [INPUT]
 
-Reads the frame code TallyId burned into every frame of a YUV4MPEG2 stream
-(INPUT, or - for standard input, the default) in any colour space and depth,
-at any size from half to double the one it was burned at, and reports the
-frames read, decoded and unreadable, the numbers dropped, repeated and out
-of order, where the stream starts and ends, and runs of unreadable frames.
+Reads the frame code TallyId burned into every frame of a video (INPUT, or
+- for standard input, the default) in any colour space and depth, at any
+size from half to double the one it was burned at, and reports the frames
+read, decoded and unreadable, the numbers dropped, repeated and out of
+order, where the stream starts and ends, and runs of unreadable frames.
+INPUT is read as the tool's sources read it:
+)";
+
+constexpr const char* kVerifyHelpTail = R"(
 
 Options:
   --json FILE     the whole report as JSON ("numbers": one per input frame,
                   null where none could be read; "dropped": [first, last]
-                  ranges; see the README)
+                  ranges; "times": each frame's presentation time in
+                  seconds; see the README)
   --expect A-B    the numbers that should be there, so that drops at either
                   end are reported too
   --progress      frames read on standard error (the default on a terminal)
@@ -75,7 +80,7 @@ VerifyOptions ParseVerifyOptions(int argc, char** argv) {
       return argv[++i];
     };
     if (a == "-h" || a == "--help") {
-      std::cout << kVerifyHelp;
+      std::cout << kVerifyHelp << VerifyInputsHelp() << (kVerifyHelpTail + 1);
       std::exit(0);
     } else if (a == "--json") {
       o.json = value();
@@ -195,6 +200,7 @@ std::string ReportJson(const VerifyReport& r, const std::string& input) {
       {"unexpected", ranges(r.unexpected)},
       {"unreadable", unreadable},
       {"numbers", numbers},
+      {"times", r.times},
   };
   return report.dump(1) + "\n";
 }
@@ -240,32 +246,32 @@ int RunVerify(int argc, char** argv) {
   std::vector<std::optional<uint32_t>> numbers;
   bool cut = false;
   std::string name;
+  std::vector<double> times;
   try {
-    auto in = InputStream::Open(o.input);
-    name = in->name();
-    const Y4mHeader h = ReadY4mHeader(*in);
-    const PixelFormat f = *DescribePixelType(h.pixel_type);
-    // The luma plane comes first in every colour space: it is read into one
-    // buffer, and the chroma after it is passed over.
-    const size_t luma_bytes = static_cast<size_t>(h.width) * static_cast<size_t>(h.height) *
-                              static_cast<size_t>(f.family == Family::kYuy2 ? 1 : f.bytes_per_sample);
-    const size_t rest = Y4mFrameBytes(h) - luma_bytes;
-    const int bytes = static_cast<int>(luma_bytes / (static_cast<size_t>(h.width) * h.height));
-    std::vector<uint8_t> luma(luma_bytes);
+    const auto pictures = OpenPictures(o.input);
+    name = pictures->name();
+    const VideoInfo& vi = pictures->info();
+    const PixelFormat f = *DescribePixelType(vi.pixel_type);
+    // Luma, or what stands for it: green in RGB (the strip is grey).
+    const int bytes = f.bytes_per_sample;
+    const int stride = f.family == Family::kPackedRgb || f.family == Family::kYuy2 ? f.channels * bytes : bytes;
+    const int skip = f.family == Family::kPackedRgb ? bytes : 0;
     framecode::Reader reader;
     auto shown = std::chrono::steady_clock::now();
-    for (int n = 0; ReadY4mFrameHeader(*in, n); ++n) {
-      const size_t got = in->Read(luma.data(), luma_bytes);
-      const size_t skipped = got == luma_bytes ? in->Skip(rest) : 0;
-      if (got < luma_bytes || skipped < rest) {
+    for (;;) {
+      const Picture* p = nullptr;
+      try {
+        p = pictures->Next(true);
+      } catch (const InputCut&) {
         cut = true;
-        break;
       }
-      numbers.push_back(
-          reader.Read({luma.data(), static_cast<ptrdiff_t>(h.width) * bytes, h.width, h.height, bytes, f.bits, bytes}));
+      if (p == nullptr) break;
+      const PlaneView& luma = p->planes[0];
+      numbers.push_back(reader.Read({luma.data + skip, luma.pitch, vi.width, vi.height, bytes, f.bits, stride}));
+      times.push_back(p->time);
       if (o.progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(250)) {
         shown = std::chrono::steady_clock::now();
-        std::fprintf(stderr, "\rframe %d", n + 1);
+        std::fprintf(stderr, "\rframe %zu", numbers.size());
       }
     }
     if (o.progress) std::fprintf(stderr, "\rframe %zu\n", numbers.size());
@@ -275,6 +281,7 @@ int RunVerify(int argc, char** argv) {
   }
   VerifyReport report = Analyse(std::move(numbers), o.expect);
   report.cut = cut;
+  report.times = std::move(times);
   std::cerr << ReportSummary(report, name);
   if (!o.json.empty()) {
     try {
