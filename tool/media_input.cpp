@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 
 #include "draw/pixel_format.h"
@@ -189,6 +190,11 @@ struct MediaInput::State {
 };
 
 void MediaInput::State::Open() {
+  // A pipe or a device could be read only once, and its frames not sought.
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    Fail("is not a file (MediaSource reads files; a YUV4MPEG2 pipe is Y4MSource(\"-\")'s)");
   AVFormatContext* raw = nullptr;
   const int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
   if (r < 0) Fail(r == AVERROR(ENOENT) ? "no such file" : "cannot open: " + AvError(r));

@@ -323,6 +323,9 @@ TEST_F(MediaHost, ErrorsNameTheFile) {
   const std::string sound = dir.Path("sound.wav"), two = dir.Path("two.mkv"), none = dir.Path("none.mp4");
   EXPECT_EQ(ErrorOf("MediaSource(\"" + none + "\")"), "script column 1: MediaSource: " + none + ": no such file");
   EXPECT_EQ(ErrorOf("MediaSource(\"" + sound + "\")"), "script column 1: MediaSource: " + sound + ": no video track");
+  EXPECT_EQ(ErrorOf("MediaSource(\"/dev/null\")"),
+            "script column 1: MediaSource: /dev/null: is not a file (MediaSource reads files; a YUV4MPEG2 pipe is "
+            "Y4MSource(\"-\")'s)");
   EXPECT_EQ(ErrorOf("MediaSource(\"" + two + "\", track=2)"),
             "script column 1: MediaSource: " + two + ": no video track 2 (it has 2, 0 to 1)");
   EXPECT_EQ(ErrorOf("MediaSource(\"" + two + "\", track=-1)"),
