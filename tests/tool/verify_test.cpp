@@ -3,11 +3,15 @@
 // and rate conversions made by ffmpeg.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <ostream>
+#include <sstream>
 
+#include "draw/strip.h"
 #include "tests/support/text_box_reader.h"
 #include "tests/tool/tool_support.h"
 #include "tool/verify.h"
@@ -199,6 +203,181 @@ TEST_F(VerifyRateTest, RateConversionMatchesTheBurnedDigits) {
   EXPECT_FALSE(want.repeated.empty());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, tool::ReportSummary(want, "out.y4m"));
+}
+
+// What ffmpeg's own filters say of each pair: the metadata a filter chain
+// ending in metadata=print wrote, one map a frame.
+std::vector<std::map<std::string, std::string>> PrintedMetadata(const std::string& text) {
+  std::vector<std::map<std::string, std::string>> frames;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("frame:", 0) == 0) {
+      frames.emplace_back();
+    } else if (const size_t eq = line.find('='); eq != std::string::npos && !frames.empty()) {
+      frames.back()[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+  }
+  return frames;
+}
+
+// ffmpeg's filters for the rows of `band` taken out of the picture in
+// [in], the rest in [out].
+std::string CropRows(const std::string& in, const std::string& out, int first, int last, int width, int height) {
+  const auto crop = [&](int y, int h) {
+    return "crop=" + std::to_string(width) + ":" + std::to_string(h) + ":0:" + std::to_string(y);
+  };
+  if (first == 0) return "[" + in + "]" + crop(last + 1, height - last - 1) + "[" + out + "]";
+  if (last == height - 1) return "[" + in + "]" + crop(0, first) + "[" + out + "]";
+  return "[" + in + "]split[" + in + "a][" + in + "b];[" + in + "a]" + crop(0, first) + "[" + in + "t];[" + in + "b]" +
+         crop(last + 1, height - last - 1) + "[" + in + "u];[" + in + "t][" + in + "u]vstack[" + out + "]";
+}
+
+// A metric as the report holds it and as ffmpeg printed it: the same
+// number, infinite PSNR (no difference) null in the report.
+void ExpectSameValue(const nlohmann::json& ours, const std::map<std::string, std::string>& theirs,
+                     const std::string& key) {
+  const auto it = theirs.find(key);
+  ASSERT_NE(it, theirs.end()) << key;
+  const double want = std::strtod(it->second.c_str(), nullptr);
+  if (std::isinf(want))
+    EXPECT_TRUE(ours.is_null()) << key;
+  else
+    EXPECT_EQ(ours.get<double>(), want) << key;
+}
+
+struct QualityCase {
+  const char* name;
+  std::string burn;     // the TallyId call on the master
+  std::string trip;     // the delivery chain, as in VerifyTripTest
+  std::string pairing;  // what ffmpeg does to the reference to pair it with the delivered frames by hand
+  bool master;          // the reference is the master, before TallyId
+  int align;
+  Numbers numbers;  // the numbers the delivered frames carry
+};
+
+void PrintTo(const QualityCase& c, std::ostream* os) { *os << c.name; }
+
+class VerifyQualityTest : public ::testing::TestWithParam<QualityCase> {};
+
+TEST_P(VerifyQualityTest, MetricsAreFfmpegsOwnForThePairsTheCodeMakes) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const QualityCase& c = GetParam();
+  TempDir dir;
+  constexpr int kW = 640, kH = 360;
+  // A picture that moves, so that every frame differs from every other.
+  RunResult r = Shell(dir,
+                      "ffmpeg -v error -f lavfi -i testsrc2=size=640x360:rate=25 -frames:v 60 -pix_fmt yuv420p "
+                      "-strict -1 master.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(RunTool(dir, {"Y4MSource(\"master.y4m\")." + c.burn, "-o", "burned.y4m"}).status, 0);
+  const std::string reference = c.master ? "master.y4m" : "burned.y4m";
+  r = Shell(dir, "ffmpeg -v error -i burned.y4m " + c.trip +
+                     " -fps_mode passthrough -strict -1 -f yuv4mpegpipe out.y4m && ffmpeg -v error -i " + reference +
+                     " " + (c.pairing.empty() ? "" : "-vf \"" + c.pairing + "\"") +
+                     " -fps_mode passthrough -strict -1 -f yuv4mpegpipe paired.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunTool(dir, {"verify", "out.y4m", "--reference", reference, "--json", "report.json"});
+  const tool::VerifyReport want = Analyse(c.numbers, std::nullopt);
+  EXPECT_EQ(r.status, want.intact() ? 0 : 1) << r.err;
+  const auto report = nlohmann::json::parse(ReadFile(dir.Path("report.json")));
+  const auto& summary = report["quality_summary"];
+  EXPECT_EQ(summary["numbered_by"], c.master ? "position" : "code");
+  EXPECT_EQ(summary["dropped"], report["dropped"]);
+
+  // The rows left out hold the whole strip, and at most a module (8 rows)
+  // and a chroma line more on either side.
+  StripGeometry strip{};
+  ASSERT_TRUE(PlaceStrip(kW, kH, 1, c.align, &strip));
+  ASSERT_TRUE(summary["rows_left_out"].is_array()) << summary.dump();
+  const int first = summary["rows_left_out"][0], last = summary["rows_left_out"][1];
+  EXPECT_LE(first, strip.y0);
+  EXPECT_GE(last, strip.y0 + strip.height() - 1);
+  EXPECT_GE(first, strip.y0 - 10);
+  EXPECT_LE(last, strip.y0 + strip.height() - 1 + 10);
+
+  // ffmpeg, given the pairs by hand, the same rows out, and the delivered
+  // frames scaled as verify says it scales them.
+  const auto& quality = report["quality"];
+  ASSERT_EQ(quality.size(), c.numbers.size());
+  const RunResult probe = Shell(dir, "head -c 40 out.y4m");
+  const bool scaled = probe.out.find("W640 H360") == std::string::npos;
+  const std::string into = scaled ? "[0]scale=640:360:flags=bicubic,format=yuv420p[s];" : "[0]null[s];";
+  const std::string graph =
+      into + CropRows("s", "d", first, last, kW, kH) + ";" + CropRows("1", "r", first, last, kW, kH) + ";[d][r]";
+  for (const char* metric : {"psnr", "ssim"}) {
+    r = Shell(dir, "ffmpeg -v error -i out.y4m -i paired.y4m -lavfi \"" + graph + metric +
+                       ",metadata=mode=print:file=" + metric + ".txt\" -f null -");
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  const auto psnr = PrintedMetadata(ReadFile(dir.Path("psnr.txt")));
+  const auto ssim = PrintedMetadata(ReadFile(dir.Path("ssim.txt")));
+  ASSERT_EQ(psnr.size(), quality.size());
+  ASSERT_EQ(ssim.size(), quality.size());
+  for (size_t i = 0; i < quality.size(); ++i) {
+    SCOPED_TRACE("frame " + std::to_string(i));
+    const auto& q = quality[i];
+    EXPECT_EQ(q["frame"], i);
+    EXPECT_EQ(q["number"], *c.numbers[i]);
+    EXPECT_EQ(q["reference_frame"], *c.numbers[i]);
+    for (const char* plane : {"y", "u", "v"}) {
+      ExpectSameValue(q["psnr"][plane], psnr[i], std::string("lavfi.psnr.psnr.") + plane);
+      ExpectSameValue(q["ssim"][plane], ssim[i], std::string("lavfi.ssim.") + static_cast<char>(std::toupper(*plane)));
+    }
+    ExpectSameValue(q["psnr"]["average"], psnr[i], "lavfi.psnr.psnr_avg");
+    ExpectSameValue(q["ssim"]["all"], ssim[i], "lavfi.ssim.All");
+  }
+}
+
+const std::string kDropAndRepeat = "select='not(between(n\\,10\\,12))'," + RepeatFilter(30, 1);
+const Numbers kDroppedAndRepeated = Repeat(Drop(Sequence(0, 59), 10, 12), 30, 1);
+
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, VerifyQualityTest,
+    ::testing::Values(
+        QualityCase{"undamaged", "TallyId(scale=1)", kX264, "", false, 8, Sequence(0, 59)},
+        QualityCase{"drops_and_repeat", "TallyId(scale=1)", "-vf \"" + kDropAndRepeat + "\" " + kX264, kDropAndRepeat,
+                    false, 8, kDroppedAndRepeated},
+        QualityCase{"half_size", "TallyId(scale=1)", "-vf scale=iw/2:ih/2 " + kX264, "", false, 8, Sequence(0, 59)},
+        QualityCase{"strip_at_the_bottom", "TallyId(align=2, scale=1)", kX264, "", false, 2, Sequence(0, 59)},
+        QualityCase{"strip_in_the_middle_drops_and_repeat", "TallyId(align=5, scale=1)",
+                    "-vf \"" + kDropAndRepeat + "\" " + kX264, kDropAndRepeat, false, 5, kDroppedAndRepeated},
+        QualityCase{"master_reference", "TallyId(scale=1)", "-vf \"" + kDropAndRepeat + "\" " + kX264, kDropAndRepeat,
+                    true, 8, kDroppedAndRepeated}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(VerifyQualityTest, SummaryOfAMetric) {
+  // Twenty frames 30..49 dB in a scrambled order, one identical (infinite)
+  // and one without a value.
+  std::vector<double> v;
+  for (int i = 0; i < 20; ++i) v.push_back(30.0 + (i * 7) % 20);
+  v.push_back(INFINITY);
+  v.push_back(NAN);
+  const tool::MetricSummary s = tool::Summarise(v);
+  EXPECT_EQ(s.count, 20);
+  EXPECT_EQ(s.identical, 1);
+  EXPECT_DOUBLE_EQ(s.mean, 39.5);
+  EXPECT_DOUBLE_EQ(s.min, 30);
+  EXPECT_DOUBLE_EQ(s.p5, 30);  // the first of twenty: 5% of them
+  ASSERT_EQ(s.worst.size(), 10u);
+  for (size_t k = 0; k < s.worst.size(); ++k) {
+    EXPECT_DOUBLE_EQ(s.worst[k].second, 30.0 + static_cast<double>(k));
+    EXPECT_EQ(v[static_cast<size_t>(s.worst[k].first)], s.worst[k].second);
+  }
+  v.resize(19);  // nineteen values: 5% of them rounds up to the first
+  EXPECT_DOUBLE_EQ(tool::Summarise(v).p5, 30);
+  std::vector<double> forty;
+  for (int i = 0; i < 40; ++i) forty.push_back(i);
+  EXPECT_DOUBLE_EQ(tool::Summarise(forty).p5, 1);  // the second of forty
+}
+
+TEST(VerifyQualityTest, AReferenceThatCannotBeReadIsTwo) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {"ColorBars(640, 360, length=3).TallyId()", "-o", "burned.y4m"}).status, 0);
+  const RunResult r = RunTool(dir, {"verify", "burned.y4m", "--reference", "missing.y4m"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("tallyburn verify: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("missing.y4m"), std::string::npos) << r.err;
 }
 
 TEST(VerifyCommandTest, CouldNotRunIsTwo) {
