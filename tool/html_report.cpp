@@ -43,8 +43,8 @@ class Chart {
     svg_ += "<rect x=\"" + std::to_string(kPlotLeft) + "\" y=\"" + std::to_string(kPlotTop) + "\" width=\"" +
             std::to_string(kPlotRight - kPlotLeft) + "\" height=\"" + std::to_string(kPlotBottom - kPlotTop) +
             "\" class=\"plot\"/>";
-    AxisLabel(lo_, kPlotBottom);
-    AxisLabel(hi_, kPlotTop);
+    AxisLabel(lo_, kPlotBottom - kPlotInset);
+    AxisLabel(hi_, kPlotTop + kPlotInset);
     svg_ += "<text x=\"" + std::to_string(kPlotLeft) + "\" y=\"" + std::to_string(kPlotBottom + 16) +
             "\" class=\"axis\">0</text><text x=\"" + std::to_string(kPlotRight) + "\" y=\"" +
             std::to_string(kPlotBottom + 16) + "\" class=\"axis end\">frame " + std::to_string(frames_ - 1) + "</text>";
@@ -53,7 +53,7 @@ class Chart {
   double Edge(int frame) const { return kPlotLeft + static_cast<double>(frame) * (kPlotRight - kPlotLeft) / frames_; }
   double Y(double v) const {
     const double t = std::clamp((v - lo_) / (hi_ - lo_), 0.0, 1.0);
-    return kPlotBottom - t * (kPlotBottom - kPlotTop);
+    return kPlotBottom - kPlotInset - t * (kPlotBottom - kPlotTop - 2 * kPlotInset);
   }
   // Round dots at (frame, value), one path a colour.
   void Dots(const std::vector<std::pair<double, double>>& points, const char* colour) {
@@ -81,9 +81,8 @@ class Chart {
             std::to_string((kPlotTop + kPlotBottom) / 2) + "\" class=\"note\">" + Escape(text) + "</text>";
   }
   std::string Svg(int index) const {
-    return "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" + std::to_string(kChartWidth) + "\" height=\"" +
-           std::to_string(kChartHeight) + "\" style=\"top:" + std::to_string(kChartTop + index * kChartHeight) +
-           "px\">" + svg_ + "</svg>\n";
+    return "<svg width=\"" + std::to_string(kChartWidth) + "\" height=\"" + std::to_string(kChartHeight) +
+           "\" style=\"top:" + std::to_string(kChartTop + index * kChartHeight) + "px\">" + svg_ + "</svg>\n";
   }
 
  private:

@@ -22,7 +22,9 @@ namespace tallyburn::tool {
 // left, its plot area kPlotLeft to kPlotRight across and kPlotTop to
 // kPlotBottom down within it. Delivered frame i of n is drawn at
 // kPlotLeft + (i + 0.5) * (kPlotRight - kPlotLeft) / n; a drop before it
-// at kPlotLeft + i * (kPlotRight - kPlotLeft) / n.
+// at kPlotLeft + i * (kPlotRight - kPlotLeft) / n. Values run from the
+// axis's lowest kPlotInset above the bottom to its highest kPlotInset
+// below the top, so that dots at either end are whole.
 inline constexpr int kChartWidth = 960;
 inline constexpr int kChartHeight = 300;
 inline constexpr int kChartTop = 48;
@@ -30,6 +32,7 @@ inline constexpr int kPlotLeft = 70;
 inline constexpr int kPlotRight = 940;
 inline constexpr int kPlotTop = 36;
 inline constexpr int kPlotBottom = 270;
+inline constexpr int kPlotInset = 8;
 
 // The colours of the marks, as CSS writes them.
 inline constexpr const char* kFrameColour = "#1f77b4";

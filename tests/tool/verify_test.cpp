@@ -3,17 +3,21 @@
 // and rate conversions made by ffmpeg.
 #include <gtest/gtest.h>
 
+#include <png.h>
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <map>
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <ostream>
+#include <set>
 #include <sstream>
 
 #include "draw/strip.h"
 #include "tests/support/text_box_reader.h"
 #include "tests/tool/tool_support.h"
+#include "tool/html_report.h"
 #include "tool/verify.h"
 
 namespace tallyburn::testing {
@@ -378,6 +382,127 @@ TEST(VerifyQualityTest, AReferenceThatCannotBeReadIsTwo) {
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err.rfind("tallyburn verify: ", 0), 0u) << r.err;
   EXPECT_NE(r.err.find("missing.y4m"), std::string::npos) << r.err;
+}
+
+// Chromium from Debian, or the one TALLYBURN_CHROMIUM names; "" for none.
+std::string Chromium() {
+  const char* given = std::getenv("TALLYBURN_CHROMIUM");
+  const std::string path = given != nullptr ? given : "/usr/bin/chromium";
+  return std::system(("test -x " + Quote(path)).c_str()) == 0 ? path : "";
+}
+
+struct Screenshot {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  const uint8_t* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+Screenshot ReadPng(const std::string& path) {
+  Screenshot s;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return s;
+  image.format = PNG_FORMAT_RGB;
+  s.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, s.rgb.data(), 0, nullptr) == 0) return s;
+  s.width = static_cast<int>(image.width);
+  s.height = static_cast<int>(image.height);
+  return s;
+}
+
+// A CSS colour "#rrggbb", and whether a pixel is near it (antialiased
+// edges aside, a mark's middle is its own colour).
+bool Near(const uint8_t* px, const char* css) {
+  const unsigned long c = std::strtoul(css + 1, nullptr, 16);
+  const int want[3] = {static_cast<int>(c >> 16), static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF)};
+  for (int k = 0; k < 3; ++k)
+    if (std::abs(px[k] - want[k]) > 30) return false;
+  return true;
+}
+
+// The columns of chart `chart`'s plot area where row `plot_y` (of the plot)
+// has the colour, and the points of the whole plot area that have it.
+std::vector<int> ColumnsOf(const Screenshot& s, int chart, int plot_y, const char* css) {
+  std::vector<int> xs;
+  const int y = tool::kChartTop + chart * tool::kChartHeight + plot_y;
+  for (int x = tool::kPlotLeft + 2; x < tool::kPlotRight - 1; ++x)
+    if (Near(s.At(x, y), css)) xs.push_back(x);
+  return xs;
+}
+std::vector<std::pair<int, int>> PointsOf(const Screenshot& s, int chart, const char* css) {
+  std::vector<std::pair<int, int>> points;
+  const int top = tool::kChartTop + chart * tool::kChartHeight;
+  for (int y = top + tool::kPlotTop + 2; y < top + tool::kPlotBottom - 1; ++y)
+    for (int x = tool::kPlotLeft + 2; x < tool::kPlotRight - 1; ++x)
+      if (Near(s.At(x, y), css)) points.push_back({x, y});
+  return points;
+}
+
+TEST(VerifyPageTest, ChromiumShowsTheDropsRepeatsAndQualityWhereTheyHappened) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const std::string chromium = Chromium();
+  if (chromium.empty()) GTEST_SKIP() << "no Chromium at /usr/bin/chromium (package chromium) or TALLYBURN_CHROMIUM";
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {"ColorBars(640, 360, length=60, fps=25).TallyId()", "-o", "burned.y4m"}).status, 0);
+  // Numbers 10-12 dropped, then delivered frame 30 (number 33) shown twice.
+  RunResult r = Shell(dir, "ffmpeg -v error -i burned.y4m -vf \"" + kDropAndRepeat + "\" " + kX264 +
+                               " -fps_mode passthrough -strict -1 -f yuv4mpegpipe out.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunTool(dir, {"verify", "out.y4m", "--reference", "burned.y4m", "--html", "report.html"});
+  ASSERT_EQ(r.status, 1) << r.err;
+  const std::string page = ReadFile(dir.Path("report.html"));
+  for (const char* outside : {"http", "src=", "href=", "url(", "@import"})
+    EXPECT_EQ(page.find(outside), std::string::npos) << "the page refers to something outside it: " << outside;
+  EXPECT_NE(page.find("dropped: 10-12"), std::string::npos) << "the text report is beside the charts";
+
+  r = Shell(dir, "timeout 120 " + Quote(chromium) +
+                     " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                     "--disable-background-networking --disable-component-update --disable-sync "
+                     "--force-device-scale-factor=1 --hide-scrollbars --user-data-dir=" +
+                     Quote(dir.Path("profile")) + " --screenshot=" + Quote(dir.Path("shot.png")) +
+                     " --window-size=1560,1300 " + Quote("file://" + dir.Path("report.html")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Screenshot shot = ReadPng(dir.Path("shot.png"));
+  ASSERT_EQ(shot.width, 1560);
+  ASSERT_EQ(shot.height, 1300);
+
+  constexpr int kFrames = 58;
+  const double across = tool::kPlotRight - tool::kPlotLeft;
+  const double drop_x = tool::kPlotLeft + 10 * across / kFrames;  // before delivered frame 10, number 13
+  const int middle = (tool::kPlotTop + tool::kPlotBottom) / 2;
+  // The drop: a red line at its place in the numbers and in both quality
+  // charts, and red nowhere else on that row.
+  for (int chart : {0, 1, 2}) {
+    SCOPED_TRACE("chart " + std::to_string(chart));
+    const std::vector<int> red = ColumnsOf(shot, chart, middle, tool::kDropColour);
+    ASSERT_FALSE(red.empty());
+    for (const int x : red) EXPECT_NEAR(x, drop_x, 3);
+  }
+  // The repeat: an orange dot at delivered frame 31 and number 33, and
+  // orange nowhere else in the plot.
+  const double repeat_x = tool::kPlotLeft + 31.5 * across / kFrames;
+  const double repeat_y = tool::kChartTop + tool::kPlotBottom - tool::kPlotInset -
+                          33.0 / 59 * (tool::kPlotBottom - tool::kPlotTop - 2 * tool::kPlotInset);
+  const auto orange = PointsOf(shot, 0, tool::kRepeatColour);
+  ASSERT_FALSE(orange.empty());
+  for (const auto& [x, y] : orange) {
+    EXPECT_NEAR(x, repeat_x, 4);
+    EXPECT_NEAR(y, repeat_y, 4);
+  }
+  // A blue dot for every other frame read, in order up the chart; PSNR and
+  // SSIM dots for every frame compared.
+  const auto blue = PointsOf(shot, 0, tool::kFrameColour);
+  for (const int frame : {0, 9, 10, 57}) {
+    const double x = tool::kPlotLeft + (frame + 0.5) * across / kFrames;
+    EXPECT_TRUE(std::any_of(blue.begin(), blue.end(), [&](const auto& p) { return std::abs(p.first - x) <= 2; }))
+        << "frame " << frame;
+  }
+  for (int chart : {1, 2}) {
+    const auto green = PointsOf(shot, chart, tool::kQualityColour);
+    std::set<int> columns;
+    for (const auto& p : green) columns.insert(static_cast<int>((p.first - tool::kPlotLeft) * kFrames / across));
+    EXPECT_EQ(columns.size(), static_cast<size_t>(kFrames)) << "chart " << chart;
+  }
 }
 
 TEST(VerifyCommandTest, CouldNotRunIsTwo) {
