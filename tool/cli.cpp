@@ -16,6 +16,7 @@
 #include <string>
 
 #include "host/environment.h"
+#include "tool/inputs.h"
 #include "tool/io.h"
 #include "tool/script.h"
 #include "tool/sinks.h"
@@ -27,7 +28,7 @@ namespace {
 
 constexpr const char* kDefaultScript = "ColorBars().FrameTC(orientation=2).Tallyburn()";
 
-constexpr const char* kHelp = R"(usage: tallyburn [options] [SCRIPT | SCRIPT-FILE]
+constexpr const char* kHelpHead = R"(usage: tallyburn [options] [SCRIPT | SCRIPT-FILE]
        tallyburn verify [options] [INPUT]    (see tallyburn verify --help)
 
 Burns frame numbers and timecodes into video with the filters of
@@ -55,16 +56,10 @@ Sources (built in):
   ColorBars(width=640, height=480, pixel_type="YV12", length=300,
             fps=30000, fps_denominator=1001)
   BlankClip(... the same ..., color=$000000)
-  Y4MSource(path, length)                  YUV4MPEG2, "-" for standard input:
-                                           4:2:0, 4:2:2, 4:4:4, 4:1:1, mono, 8 to
-                                           16 bits. From a pipe the length is
-                                           unknown until the stream ends; give
-                                           length= for the frame number's digits
-  RawSource(path, width, height, pixel_type="YV12", fps, fps_denominator, length)
-                                           raw frames as ffmpeg's rawvideo writes
-                                           them, by ffmpeg's name (bgr24,
-                                           yuv422p10le, gbrp16le, ...) or the
-                                           host's (YV12, YUV422P10, RGBP16, ...)
+)";
+
+// The sources of the table of inputs (tool/inputs.cpp) come between.
+constexpr const char* kHelpTail = R"(
   LoadPlugin(path)                         another plug-in (statements are
                                            separated by new lines or ';')
 ColorBars and BlankClip pixel_type: RGB24, RGB32, YUY2, YV12, I420 (or bgr24,
@@ -150,7 +145,7 @@ Options ParseOptions(int argc, char** argv) {
       return argv[++i];
     };
     if (a == "-h" || a == "--help") {
-      std::cout << kHelp;
+      std::cout << kHelpHead << SourcesHelp() << (kHelpTail + 1);
       std::exit(0);
     } else if (a == "--version") {
       std::cout << "tallyburn 0.1.0\n";
@@ -278,7 +273,7 @@ std::unique_ptr<FrameSink> MakeSink(const OutputPlan& plan, const VideoInfo& vi,
   return std::make_unique<Y4mSink>(OutputStream::Open(plan.path), vi, keep ? &*keep : nullptr);
 }
 
-void PrintInfo(const VideoInfo& vi, int frames) {
+void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context) {
   char rate[64];
   std::snprintf(rate, sizeof rate, "%u/%u (%.3f fps)", vi.fps_numerator, vi.fps_denominator,
                 vi.fps_denominator ? static_cast<double>(vi.fps_numerator) / vi.fps_denominator : 0.0);
@@ -288,6 +283,7 @@ void PrintInfo(const VideoInfo& vi, int frames) {
             << "frame rate  " << rate << "\n"
             << "frames      " << frames << "\n"
             << "pixel type  " << (f ? f->name : "other") << "\n";
+  for (const std::string& line : context.descriptions()) std::cout << "input       " << line << "\n";
 }
 
 class Progress {
@@ -383,7 +379,7 @@ int Run(const Options& o) {
   const VideoInfo vi = clip->GetVideoInfo();
   const bool unknown = context.ReadsStreamOfUnknownLength();
   if (o.info) {
-    PrintInfo(vi, unknown ? CountToTheEnd(env, clip) : vi.num_frames);
+    PrintInfo(vi, unknown ? CountToTheEnd(env, clip) : vi.num_frames, context);
     return 0;
   }
 

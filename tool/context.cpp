@@ -10,6 +10,10 @@ void ToolContext::AddInput(const InputStream& in) {
   if (in.file()) inputs_.push_back({in.name(), *in.file()});
 }
 
+void ToolContext::AddInput(const std::string& name, const std::string& path) {
+  if (const std::optional<FileId> file = FileAt(path)) inputs_.push_back({name, *file});
+}
+
 std::optional<std::string> ToolContext::InputAt(const FileId& file) const {
   for (const Input& i : inputs_)
     if (i.file == file) return i.name;
@@ -19,6 +23,13 @@ std::optional<std::string> ToolContext::InputAt(const FileId& file) const {
 std::optional<std::string> ToolContext::InputAt(const std::string& path) const {
   const std::optional<FileId> file = FileAt(path);
   return file ? InputAt(*file) : std::nullopt;
+}
+
+void ToolContext::AddMedia(const MediaOrigin& media) { media_.push_back(media); }
+
+std::optional<ToolContext::MediaOrigin> ToolContext::MediaToKeep() const {
+  if (media_.size() != 1) return std::nullopt;
+  return media_.front();
 }
 
 void ToolContext::RemoveStream(StreamClip* stream) {
@@ -42,6 +53,7 @@ std::optional<Y4mTags> ToolContext::Y4mTagsToKeep() const {
 
 void ToolContext::CheckStreamEnds(IScriptEnvironment* env) const {
   for (StreamClip* s : streams_) s->CheckEnd(env);
+  if (!cuts_.empty()) throw ToolError(cuts_.front());
 }
 
 }  // namespace tallyburn::tool

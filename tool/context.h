@@ -17,8 +17,24 @@ class StreamClip;
 
 class ToolContext {
  public:
+  // A media file a MediaSource opened: its path and the video stream it reads.
+  struct MediaOrigin {
+    std::string path;
+    int stream_index;
+    int track;
+  };
+  void AddMedia(const MediaOrigin& media);         // called by MediaSource when it opens a file
+  std::optional<MediaOrigin> MediaToKeep() const;  // the script's one MediaSource; none when none or several
+
   // Inputs, recorded as their sources open them.
   void AddInput(const InputStream& in);
+  void AddInput(const std::string& name, const std::string& path);
+  // What each input is and how its frames come, for --info: one line each.
+  void Describe(std::string line) { descriptions_.push_back(std::move(line)); }
+  const std::vector<std::string>& descriptions() const { return descriptions_; }
+  // An input that ends inside its video: its whole frames are delivered,
+  // and a run that reads to its end fails after them with `message`.
+  void AddCut(std::string message) { cuts_.push_back(std::move(message)); }
   // The input `path` is, through links; nothing for a path no input is.
   std::optional<std::string> InputAt(const std::string& path) const;
   std::optional<std::string> InputAt(const FileId& file) const;
@@ -34,7 +50,8 @@ class ToolContext {
   // several.
   std::optional<Y4mTags> Y4mTagsToKeep() const;
   // After a run that read every whole frame of its streams: the partial
-  // frame a file ends with is reported as a pipe's would be.
+  // frame a file ends with is reported as a pipe's would be, and a media
+  // file cut short as such.
   void CheckStreamEnds(IScriptEnvironment* env) const;
 
  private:
@@ -43,6 +60,9 @@ class ToolContext {
     FileId file;
   };
   std::vector<Input> inputs_;
+  std::vector<MediaOrigin> media_;
+  std::vector<std::string> descriptions_;
+  std::vector<std::string> cuts_;
   std::vector<StreamClip*> streams_;
 };
 

@@ -191,19 +191,20 @@ std::string ReportHtml(const VerifyReport& r, const std::string& input) {
   ssim_chart.Dots(ssim, kQualityColour);
 
   // Frame intervals.
+  std::optional<TimingReport> t;
+  if (!r.times.empty()) t = AnalyseTiming(r.numbers, r.times);
   std::vector<std::pair<double, double>> intervals;
-  if (r.timing)
-    for (int i = 0; i < static_cast<int>(r.timing->durations.size()); ++i)
-      if (r.timing->durations[i]) intervals.push_back({i, *r.timing->durations[i] * 1000});
+  if (t)
+    for (int i = 0; i < static_cast<int>(t->durations.size()); ++i)
+      if (t->durations[i]) intervals.push_back({i, *t->durations[i] * 1000});
   const double ms_hi = Bounds(intervals).second;
-  Chart timing("Time to the next frame (ms)" +
-                   (r.timing && !r.timing->cadence.empty() ? ", cadence " + CadenceText(r.timing->cadence) : ""),
+  Chart timing("Time to the next frame (ms)" + (t && !t->cadence.empty() ? ", cadence " + CadenceText(t->cadence) : ""),
                n, 0, std::ceil(ms_hi * 1.1));
-  if (!r.timing) timing.Note("no presentation times in this input");
-  if (r.timing) {
-    for (const auto& f : r.timing->freezes)
+  if (!t) timing.Note("no presentation times in this input");
+  if (t) {
+    for (const auto& f : t->freezes)
       timing.Mark(timing.X(f.frame), kDropColour, "freeze: number " + std::to_string(f.number));
-    for (const auto& x : r.timing->stutters)
+    for (const auto& x : t->stutters)
       timing.Mark(timing.Edge(x.frame), kRepeatColour, "stutter at number " + std::to_string(x.number));
   }
   timing.Dots(intervals, kFrameColour);

@@ -180,8 +180,13 @@ void QualityMeter::Compare(const Picture& delivered, const Picture& reference) {
     f->pts = pairs_;
     int e = av_frame_get_buffer(f, 0);
     if (e >= 0) {
-      av_image_copy(f->data, f->linesize, const_cast<const uint8_t**>(p.planes), p.pitches, format, shape.width,
-                    shape.height);
+      const uint8_t* planes[4] = {};
+      int pitches[4] = {};
+      for (int k = 0; k < 4; ++k) {
+        planes[k] = p.planes[k].data;
+        pitches[k] = static_cast<int>(p.planes[k].pitch);
+      }
+      av_image_copy(f->data, f->linesize, planes, pitches, format, shape.width, shape.height);
       e = av_buffersrc_add_frame_flags(src, f, 0);
     }
     av_frame_free(&f);

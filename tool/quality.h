@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "framecode/reader.h"
+#include "tool/picture.h"
 
 namespace tallyburn::tool {
 
@@ -22,12 +23,6 @@ struct PictureShape {
   int width = 0;
   int height = 0;
   bool operator==(const PictureShape&) const = default;
-};
-
-// A picture's planes, top line first.
-struct Picture {
-  const uint8_t* planes[4] = {};
-  int pitches[4] = {};
 };
 
 // Rows of the reference picture, first to last inclusive.

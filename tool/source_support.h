@@ -52,5 +52,6 @@ Length SetLength(IScriptEnvironment* env, const char* function, const AVSValue& 
 void RegisterPatternSources(host::Environment& env, ToolContext& context);
 void RegisterY4mSource(host::Environment& env, ToolContext& context);
 void RegisterRawSource(host::Environment& env, ToolContext& context);
+void RegisterMediaSource(host::Environment& env, ToolContext& context);
 
 }  // namespace tallyburn::tool

@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "tool/inputs.h"
 #include "tool/source_support.h"
 
 namespace tallyburn::tool {
@@ -25,8 +26,7 @@ AVSValue __cdecl LoadPluginFunction(AVSValue args, void*, IScriptEnvironment* en
 
 void RegisterBuiltins(host::Environment& env, ToolContext& context) {
   RegisterPatternSources(env, context);
-  RegisterY4mSource(env, context);
-  RegisterRawSource(env, context);
+  for (const InputKind& kind : InputKinds()) kind.register_function(env, context);
   env.AddFunction("LoadPlugin", "s", LoadPluginFunction, &context);
 }
 

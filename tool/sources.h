@@ -8,7 +8,8 @@
 
 namespace tallyburn::tool {
 
-// Registers ColorBars, BlankClip, Y4MSource, RawSource and LoadPlugin, each
+// Registers ColorBars, BlankClip, the sources of the table of inputs
+// (Y4MSource, RawSource, MediaSource) and LoadPlugin, each
 // with `context` (which must outlive the clips they make) as its user_data.
 void RegisterBuiltins(host::Environment& env, ToolContext& context);
 

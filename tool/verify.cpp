@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <deque>
 #include <fstream>
 #include <iostream>
@@ -16,29 +17,34 @@
 #include "draw/pixel_format.h"
 #include "framecode/reader.h"
 #include "tool/html_report.h"
+#include "tool/inputs.h"
 #include "tool/io.h"
 #include "tool/raw_formats.h"
-#include "tool/y4m.h"
 
 namespace tallyburn::tool {
 namespace {
 
 constexpr const char* kVerifyHelp = R"(usage: tallyburn verify [options] [INPUT]
 
-Reads the frame code TallyId burned into every frame of a YUV4MPEG2 stream
-(INPUT, or - for standard input, the default) in any colour space and depth,
-at any size from half to double the one it was burned at, and reports the
-frames read, decoded and unreadable, the numbers dropped, repeated and out
-of order, where the stream starts and ends, and runs of unreadable frames.
+Reads the frame code TallyId burned into every frame of a video (INPUT, or
+- for standard input, the default) in any colour space and depth, at any
+size from half to double the one it was burned at, and reports the frames
+read, decoded and unreadable, the numbers dropped, repeated and out of
+order, where the stream starts and ends, and runs of unreadable frames.
+INPUT is read as the tool's sources read it:
+)";
+
+constexpr const char* kVerifyHelpTail = R"(
 
 Options:
   --json FILE     the whole report as JSON ("numbers": one per input frame,
                   null where none could be read; "dropped": [first, last]
-                  ranges; see the README)
+                  ranges; "times": each frame's presentation time in
+                  seconds; see the README)
   --expect A-B    the numbers that should be there, so that drops at either
                   end are reported too
-  --reference REF compare each frame with the frame of REF (a YUV4MPEG2
-                  stream: the burned file, or the master before TallyId,
+  --reference REF compare each frame with the frame of REF (any input as
+                  above: the burned file, or the master before TallyId,
                   whose frame k is number k) that carries the same number:
                   PSNR and SSIM from FFmpeg's psnr and ssim filters, the
                   frame scaled to REF's size first, the code's rows left
@@ -46,6 +52,9 @@ Options:
                   mean, minimum, 5th percentile and worst ten frames
   --html FILE     the report as one self-contained page: the number each
                   frame carries, quality and frame intervals, drawn
+  The text and JSON reports give the timing too ("timing"): how long each
+  frame stayed, the cadence (3:2 for 24p captured at 60), freezes,
+  stutters and the spread of the intervals between frames.
   --progress      frames read on standard error (the default on a terminal)
   --no-progress   do not
   -h, --help      this text
@@ -91,7 +100,7 @@ VerifyOptions ParseVerifyOptions(int argc, char** argv) {
       return argv[++i];
     };
     if (a == "-h" || a == "--help") {
-      std::cout << kVerifyHelp;
+      std::cout << kVerifyHelp << VerifyInputsHelp() << (kVerifyHelpTail + 1);
       std::exit(0);
     } else if (a == "--json") {
       o.json = value();
@@ -285,102 +294,53 @@ std::string TimingText(const TimingReport& t) {
   return s;
 }
 
-// A YUV4MPEG2 stream a frame at a time, into a buffer the caller holds:
-// its luma only (the rest passed over), or every plane.
-class Y4mPictures {
- public:
-  Y4mPictures(const std::string& path, bool whole) : in_(InputStream::Open(path)), whole_(whole) {
-    h_ = ReadY4mHeader(*in_);
-    f_ = *DescribePixelType(h_.pixel_type);
-    // The stream's planes, Y U V, one after the other (4:2:2 too, which the
-    // host holds as YUY2).
-    const int bytes = f_.bytes_per_sample;
-    const int cw = (h_.width + f_.chroma_step_w() - 1) >> f_.log2_chroma_w;
-    const int ch = (h_.height + f_.chroma_step_h() - 1) >> f_.log2_chroma_h;
-    const bool grey = f_.family == Family::kGrey;
-    size_t at = 0;
-    for (int k = 0; k < (grey ? 1 : 3); ++k) {
-      offsets_[k] = at;
-      picture_.pitches[k] = (k ? cw : h_.width) * bytes;
-      at += static_cast<size_t>(picture_.pitches[k]) * static_cast<size_t>(k ? ch : h_.height);
-      if (k == 0) luma_bytes_ = at;
-    }
-    frame_bytes_ = Y4mFrameBytes(h_);
-    if (at != frame_bytes_) throw ToolError(in_->name() + ": cannot tell the planes of " + f_.name);
-    shape_ = {f_.family == Family::kYuy2 ? "yuv422p" : FfmpegPixFmt(f_), h_.width, h_.height};
-  }
+// What the reader reads of a picture: its luma, or what stands for it:
+// green in RGB (the strip is grey).
+framecode::LumaView LumaOf(const Picture& p, const VideoInfo& vi) {
+  const PixelFormat f = *DescribePixelType(vi.pixel_type);
+  const int bytes = f.bytes_per_sample;
+  const int stride = f.family == Family::kPackedRgb || f.family == Family::kYuy2 ? f.channels * bytes : bytes;
+  const int skip = f.family == Family::kPackedRgb ? bytes : 0;
+  return {p.planes[0].data + skip, p.planes[0].pitch, vi.width, vi.height, bytes, f.bits, stride};
+}
 
-  const std::string& name() const { return in_->name(); }
-  const PictureShape& shape() const { return shape_; }
-  int height() const { return h_.height; }
-  int chroma_step() const { return f_.chroma_step_h(); }
-  bool cut() const { return cut_; }
-
-  // The next frame into `into`; false at the end, and where the stream ends
-  // inside a frame (cut()).
-  bool Next(std::vector<uint8_t>& into) {
-    if (!ReadY4mFrameHeader(*in_, n_)) return false;
-    ++n_;
-    const size_t want = whole_ ? frame_bytes_ : luma_bytes_;
-    into.resize(want);
-    const size_t got = in_->Read(into.data(), want);
-    const size_t rest = frame_bytes_ - want;
-    if (got < want || (rest > 0 && in_->Skip(rest) < rest)) {
-      cut_ = true;
-      return false;
-    }
-    return true;
-  }
-
-  framecode::LumaView Luma(const std::vector<uint8_t>& frame) const {
-    const int bytes = f_.bytes_per_sample;
-    return {frame.data(), static_cast<ptrdiff_t>(h_.width) * bytes, h_.width, h_.height, bytes, f_.bits, bytes};
-  }
-  Picture PictureOf(const std::vector<uint8_t>& frame) const {
-    Picture p = picture_;
-    for (int k = 0; k < 3 && p.pitches[k] > 0; ++k) p.planes[k] = frame.data() + offsets_[k];
-    return p;
-  }
-
- private:
-  std::unique_ptr<InputStream> in_;
-  bool whole_;
-  Y4mHeader h_;
-  PixelFormat f_{};
-  size_t offsets_[3] = {};
-  size_t luma_bytes_ = 0, frame_bytes_ = 0;
-  Picture picture_;
-  PictureShape shape_;
-  int n_ = 0;
-  bool cut_ = false;
-};
+// The pictures' shape as FFmpeg names it.
+PictureShape ShapeOf(const PictureReader& pictures) {
+  const VideoInfo& vi = pictures.info();
+  const PixelFormat f = *DescribePixelType(vi.pixel_type);
+  const std::string format = FfmpegPixFmt(f);
+  if (format.empty()) throw ToolError(pictures.name() + ": pictures in " + f.name + " cannot be compared");
+  return {format, vi.width, vi.height};
+}
 
 // The reference read forward as the delivered frames ask for its numbers,
-// the last frames read kept for repeats and frames moved back.
+// the last frames read kept (copied) for repeats and frames moved back.
 class ReferenceFrames {
  public:
-  explicit ReferenceFrames(const std::string& path) : pictures_(path, true) {}
-  Y4mPictures& pictures() { return pictures_; }
+  explicit ReferenceFrames(const std::string& path) : pictures_(OpenPictures(path)), shape_(ShapeOf(*pictures_)) {}
+  const std::string& name() const { return pictures_->name(); }
+  const PictureShape& shape() const { return shape_; }
+  const VideoInfo& info() const { return pictures_->info(); }
   bool by_position() const { return by_position_; }
 
   struct Found {
-    const std::vector<uint8_t>* frame;
+    const Picture* picture;
     int index;
   };
   // The reference frame carrying `number`, or why there is none.
   std::variant<Found, std::string> Find(uint32_t number) {
     for (;;) {
       for (const Kept& k : kept_)
-        if (k.number == number) return Found{&k.frame, k.index};
+        if (k.number == number) return Found{&k.picture, k.index};
       if (ended_) return std::string("not in the reference");
       if (highest_ && number < *highest_) return std::string("the reference frame was passed long before");
       if (!ReadOne()) return std::string("not in the reference");
     }
   }
   // The first frame, read ahead to tell how the reference is numbered.
-  const std::vector<uint8_t>* First() {
+  const Picture* First() {
     if (kept_.empty() && !ended_) ReadOne();
-    return kept_.empty() ? nullptr : &kept_.front().frame;
+    return kept_.empty() ? nullptr : &kept_.front().picture;
   }
 
  private:
@@ -390,27 +350,48 @@ class ReferenceFrames {
   struct Kept {
     std::optional<uint32_t> number;
     int index;
-    std::vector<uint8_t> frame;
+    std::vector<uint8_t> bytes;
+    Picture picture;  // its planes in `bytes`
   };
   bool ReadOne() {
-    std::vector<uint8_t> buffer;
-    if (kept_.size() >= kKept) {
-      buffer = std::move(kept_.front().frame);
-      kept_.pop_front();
+    const Picture* p = nullptr;
+    try {
+      p = pictures_->Next(false);
+    } catch (const InputCut&) {
     }
-    if (!pictures_.Next(buffer)) {
+    if (p == nullptr) {
       ended_ = true;
       return false;
     }
-    std::optional<uint32_t> number = reader_.Read(pictures_.Luma(buffer));
-    if (index_ == 0) by_position_ = !number;
-    if (by_position_) number = static_cast<uint32_t>(index_);
-    if (number && (!highest_ || *number > *highest_)) highest_ = number;
-    kept_.push_back({number, index_++, std::move(buffer)});
+    Kept k{std::nullopt, index_, {}, *p};
+    if (kept_.size() >= kKept) {
+      k.bytes = std::move(kept_.front().bytes);
+      kept_.pop_front();
+    }
+    size_t size = 0;
+    for (const PlaneView& plane : p->planes) size += static_cast<size_t>(plane.row_bytes) * plane.height;
+    k.bytes.resize(size);
+    uint8_t* at = k.bytes.data();
+    for (PlaneView& plane : k.picture.planes) {
+      if (plane.data == nullptr) continue;
+      for (int y = 0; y < plane.height; ++y)
+        std::memcpy(at + static_cast<ptrdiff_t>(y) * plane.row_bytes, plane.data + y * plane.pitch,
+                    static_cast<size_t>(plane.row_bytes));
+      plane.data = at;
+      plane.pitch = plane.row_bytes;
+      at += static_cast<size_t>(plane.row_bytes) * plane.height;
+    }
+    k.number = reader_.Read(LumaOf(k.picture, pictures_->info()));
+    if (index_ == 0) by_position_ = !k.number;
+    if (by_position_) k.number = static_cast<uint32_t>(index_);
+    if (k.number && (!highest_ || *k.number > *highest_)) highest_ = k.number;
+    ++index_;
+    kept_.push_back(std::move(k));
     return true;
   }
 
-  Y4mPictures pictures_;
+  std::unique_ptr<PictureReader> pictures_;
+  PictureShape shape_;
   framecode::Reader reader_;
   std::deque<Kept> kept_;
   std::optional<uint32_t> highest_;
@@ -505,9 +486,10 @@ std::string ReportJson(const VerifyReport& r, const std::string& input) {
       {"unexpected", ranges(r.unexpected)},
       {"unreadable", unreadable},
       {"numbers", numbers},
+      {"times", r.times},
   };
   if (r.quality) QualityJson(*r.quality, ranges(r.dropped), report);
-  if (r.timing) report["timing"] = TimingJson(*r.timing);
+  if (!r.times.empty()) report["timing"] = TimingJson(AnalyseTiming(r.numbers, r.times));
   return report.dump(1) + "\n";
 }
 
@@ -538,70 +520,77 @@ std::string ReportSummary(const VerifyReport& r, const std::string& input) {
   list("unreadable frames", r.unreadable, [](const std::pair<int, int>& x) { return RangeText(x.first, x.second); });
   if (r.cut) s += "the stream ends inside a frame\n";
   if (r.quality) s += QualityText(*r.quality, r.dropped);
-  if (r.timing) s += TimingText(*r.timing);
+  if (!r.times.empty()) s += TimingText(AnalyseTiming(r.numbers, r.times));
   s += r.intact() ? "every frame present once and in order\n" : "faults found\n";
   return s;
 }
 
 namespace {
 
-// Reads every frame's number and, with a reference, compares it with the
-// reference frame carrying the same number.
+// Reads every frame's number and time and, with a reference, compares it
+// with the reference frame carrying the same number.
 VerifyReport ReadAndCompare(const VerifyOptions& o, std::string* name) {
-  Y4mPictures delivered(o.input, !o.reference.empty());
-  *name = delivered.name();
+  const auto delivered = OpenPictures(o.input);
+  *name = delivered->name();
+  const VideoInfo& vi = delivered->info();
   std::optional<ReferenceFrames> reference;
   std::optional<QualityReport> quality;
   std::optional<QualityMeter> meter;
   if (!o.reference.empty()) {
     reference.emplace(o.reference);
     quality.emplace();
-    quality->reference = reference->pictures().name();
+    quality->reference = reference->name();
     quality->vmaf = VmafNote();
   }
   std::vector<std::optional<uint32_t>> numbers;
-  std::vector<uint8_t> frame;
+  std::vector<double> times;
+  bool cut = false;
   framecode::Reader reader;
   auto shown = std::chrono::steady_clock::now();
-  for (int n = 0; delivered.Next(frame); ++n) {
-    const framecode::LumaView luma = delivered.Luma(frame);
+  for (int n = 0;; ++n) {
+    const Picture* p = nullptr;
+    try {
+      p = delivered->Next(!quality);
+    } catch (const InputCut&) {
+      cut = true;
+    }
+    if (p == nullptr) break;
+    const framecode::LumaView luma = LumaOf(*p, vi);
     const std::optional<uint32_t> number = reader.Read(luma);
     numbers.push_back(number);
-    if (quality) {
-      if (!number) {
-        quality->not_compared.push_back({n, std::nullopt, "unreadable"});
+    times.push_back(p->time);
+    if (quality && !number) quality->not_compared.push_back({n, std::nullopt, "unreadable"});
+    if (quality && number) {
+      if (!meter) {
+        // The code's rows, found once: in the delivered picture scaled to
+        // the reference's size, and in the reference where it carries one.
+        const PictureShape& ref = reference->shape();
+        std::optional<RowBand> band = StripRows(luma, static_cast<double>(ref.height) / vi.height, ref.height);
+        const Picture* first = reference->First();
+        if (first != nullptr && !reference->by_position())
+          if (const auto own = StripRows(LumaOf(*first, reference->info()), 1.0, ref.height))
+            band = band ? Union(*band, *own) : *own;
+        meter.emplace(ShapeOf(*delivered), ref, band);
+        quality->left_out = meter->left_out();
+        quality->by_position = reference->by_position();
+      }
+      const auto found = reference->Find(*number);
+      if (const auto* f = std::get_if<ReferenceFrames::Found>(&found)) {
+        meter->Compare(*p, *f->picture);
+        quality->frames.push_back({n, *number, f->index, {}});
       } else {
-        if (!meter) {
-          // The code's rows, found once: in the delivered picture scaled to
-          // the reference's size, and in the reference where it carries one.
-          const PictureShape& ref = reference->pictures().shape();
-          std::optional<RowBand> band =
-              StripRows(luma, static_cast<double>(ref.height) / delivered.shape().height, ref.height);
-          const std::vector<uint8_t>* first = reference->First();
-          if (first != nullptr && !reference->by_position())
-            if (const auto own = StripRows(reference->pictures().Luma(*first), 1.0, ref.height))
-              band = band ? Union(*band, *own) : *own;
-          meter.emplace(delivered.shape(), ref, band);
-          quality->left_out = meter->left_out();
-          quality->by_position = reference->by_position();
-        }
-        const auto found = reference->Find(*number);
-        if (const auto* f = std::get_if<ReferenceFrames::Found>(&found)) {
-          meter->Compare(delivered.PictureOf(frame), reference->pictures().PictureOf(*f->frame));
-          quality->frames.push_back({n, *number, f->index, {}});
-        } else {
-          quality->not_compared.push_back({n, number, std::get<std::string>(found)});
-        }
+        quality->not_compared.push_back({n, number, std::get<std::string>(found)});
       }
     }
     if (o.progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(250)) {
       shown = std::chrono::steady_clock::now();
-      std::fprintf(stderr, "\rframe %d", n + 1);
+      std::fprintf(stderr, "\rframe %zu", numbers.size());
     }
   }
   if (o.progress) std::fprintf(stderr, "\rframe %zu\n", numbers.size());
   VerifyReport report = Analyse(std::move(numbers), o.expect);
-  report.cut = delivered.cut();
+  report.cut = cut;
+  report.times = std::move(times);
   if (quality) {
     if (meter) {
       const std::vector<QualityScores> scores = meter->Finish();

@@ -1,5 +1,6 @@
-// `tallyburn verify`: reads the frame code TallyId burned into each frame of
-// a YUV4MPEG2 stream and reports what happened to the sequence.
+// `tallyburn verify`: reads the frame code TallyId burned into each frame of a
+// video (any input the tool's sources read) and reports what happened to
+// the sequence.
 #pragma once
 
 #include <cstdint>
@@ -63,8 +64,8 @@ struct VerifyReport {
   std::vector<NumberRange> unexpected;          // numbers read outside --expect
   std::vector<std::pair<int, int>> unreadable;  // runs of input frames
   bool cut = false;                             // the stream ends inside a frame
+  std::vector<double> times;                    // per input frame: its presentation time, in seconds
   std::optional<QualityReport> quality;         // --reference
-  std::optional<TimingReport> timing;           // from presentation times
 
   // Every expected frame present once, in order, and every frame read.
   bool intact() const;

@@ -147,7 +147,9 @@ TEST_P(VerifyTripTest, ReportsExactlyTheFaultsMadeAndNeverAWrongNumber) {
       dir, "ffmpeg -v error -i burned.y4m " + t.ffmpeg + " -fps_mode passthrough -strict -1 -f yuv4mpegpipe out.y4m");
   ASSERT_EQ(trip.status, 0) << trip.err;
   const RunResult r = RunTool(dir, {"verify", "out.y4m", "--json", "report.json", "--expect", "0-59"});
-  const tool::VerifyReport want = Analyse(t.numbers, NumberRange{0, 59});
+  tool::VerifyReport want = Analyse(t.numbers, NumberRange{0, 59});
+  // YUV4MPEG2 frames are shown at its rate, 25 fps, from 0.
+  for (size_t i = 0; i < t.numbers.size(); ++i) want.times.push_back(static_cast<double>(i) * 1 / 25);
   EXPECT_EQ(r.status, want.intact() ? 0 : 1) << r.err;
   EXPECT_EQ(r.err, tool::ReportSummary(want, "out.y4m"));
   EXPECT_EQ(ReadFile(dir.Path("report.json")), tool::ReportJson(want, "out.y4m"));
@@ -202,7 +204,9 @@ TEST_F(VerifyRateTest, RateConversionMatchesTheBurnedDigits) {
   for (const auto& n : report["numbers"])
     read.push_back(n.is_null() ? std::nullopt : std::optional<uint32_t>(n.get<uint32_t>()));
   EXPECT_EQ(read, digits);
-  const tool::VerifyReport want = Analyse(digits, std::nullopt);
+  tool::VerifyReport want = Analyse(digits, std::nullopt);
+  // YUV4MPEG2 frames are shown at its rate, 30000/1001 fps, from 0.
+  for (size_t i = 0; i < digits.size(); ++i) want.times.push_back(static_cast<double>(i) * 1001 / 30000);
   EXPECT_FALSE(want.dropped.empty());
   EXPECT_FALSE(want.repeated.empty());
   EXPECT_EQ(r.status, 1);
