@@ -213,6 +213,70 @@ TEST_F(VerifyRateTest, RateConversionMatchesTheBurnedDigits) {
   EXPECT_EQ(r.err, tool::ReportSummary(want, "out.y4m"));
 }
 
+struct TimingTrip {
+  const char* name;
+  std::string burn;    // the burned clip
+  std::string ffmpeg;  // between the input and the output file
+  std::string output;  // its name: the container keeps the times
+  const char* cadence;
+  std::vector<uint32_t> freezes;                           // numbers held too long
+  std::vector<std::pair<std::string, uint32_t>> stutters;  // kind and number
+};
+
+void PrintTo(const TimingTrip& t, std::ostream* os) { *os << t.name; }
+
+class VerifyTimingTest : public ::testing::TestWithParam<TimingTrip> {};
+
+TEST_P(VerifyTimingTest, TheTimesOfAMediaFileShowCadenceFreezesAndStutters) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const TimingTrip& t = GetParam();
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {t.burn, "-o", "burned.y4m"}).status, 0);
+  const RunResult trip = Shell(dir, "ffmpeg -v error -i burned.y4m " + t.ffmpeg + " " + t.output);
+  ASSERT_EQ(trip.status, 0) << trip.err;
+  const RunResult r = RunTool(dir, {"verify", t.output, "--json", "report.json"});
+  ASSERT_NE(r.status, 2) << r.err;
+  const auto report = nlohmann::json::parse(ReadFile(dir.Path("report.json")));
+  const auto& timing = report["timing"];
+  EXPECT_EQ(timing["cadence"], t.cadence) << r.err;
+  std::vector<uint32_t> freezes;
+  for (const auto& f : timing["freezes"]) freezes.push_back(f["number"]);
+  EXPECT_EQ(freezes, t.freezes) << r.err;
+  std::vector<std::pair<std::string, uint32_t>> stutters;
+  for (const auto& x : timing["stutters"]) stutters.push_back({x["kind"], x["number"]});
+  EXPECT_EQ(stutters, t.stutters) << r.err;
+  EXPECT_EQ(timing["durations"].size(), report["numbers"].size());
+}
+
+const std::string kFilm = "ColorBars(640, 360, length=48, fps=24000, fps_denominator=1001).TallyId()";
+const std::string kFilmCodec = " -c:v libx264 -crf 30 -pix_fmt yuv420p";
+// Frames changed at the source's rate, then the capture of their playback.
+const std::string kToY4mPipe = " -fps_mode passthrough -strict -1 -f yuv4mpegpipe - | ffmpeg -v error -i - ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, VerifyTimingTest,
+    ::testing::Values(TimingTrip{"film_at_60", kFilm, "-vf fps=60000/1001" + kFilmCodec, "out.mp4", "3:2", {}, {}},
+                      // Number 10 never shown (the film closes up around it), number 21
+                      // shown for two film frames: five captures where three are the most.
+                      TimingTrip{"film_at_60_skip_and_freeze",
+                                 kFilm,
+                                 "-vf \"select='not(eq(n\\,10))'," + RepeatFilter(20, 1) + "\"" + kToY4mPipe +
+                                     "-vf fps=60000/1001" + kFilmCodec,
+                                 "out.mp4",
+                                 "3:2",
+                                 {21},
+                                 {{"skip", 11}}},
+                      // A 25p player captured at 50 that stalls on number 20 for three
+                      // more of its frames.
+                      TimingTrip{"stalled_player_at_50",
+                                 "ColorBars(640, 360, length=40, fps=25).TallyId()",
+                                 "-vf \"" + RepeatFilter(20, 3) + "\"" + kToY4mPipe + "-vf fps=50" + kFilmCodec,
+                                 "out.mp4",
+                                 "2:2",
+                                 {20},
+                                 {}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 // What ffmpeg's own filters say of each pair: the metadata a filter chain
 // ending in metadata=print wrote, one map a frame.
 std::vector<std::map<std::string, std::string>> PrintedMetadata(const std::string& text) {
