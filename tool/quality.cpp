@@ -12,6 +12,7 @@ extern "C" {
 #include <libavfilter/avfilter.h>
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
+#include <libavutil/buffer.h>
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
 #include <libavutil/imgutils.h>
@@ -22,6 +23,8 @@ extern "C" {
 namespace tallyburn::tool {
 namespace {
 
+// Line alignment of the frames handed to the filters, as FFmpeg's own.
+constexpr int kAlign = 32;
 // The worst frames a summary names.
 constexpr size_t kWorstFrames = 10;
 // The share of frames below the percentile a summary gives.
@@ -89,9 +92,15 @@ struct QualityMeter::Graph {
   AVFrame* out = nullptr;
   AVPixelFormat delivered_format = AV_PIX_FMT_NONE, reference_format = AV_PIX_FMT_NONE;
   PictureShape delivered_shape, reference_shape;
+  // The frames handed to the graph come from pools: a fresh buffer of a
+  // few megabytes a frame costs the kernel more than the copy into it.
+  AVBufferPool* delivered_pool = nullptr;
+  AVBufferPool* reference_pool = nullptr;
   ~Graph() {
     av_frame_free(&out);
     avfilter_graph_free(&graph);
+    av_buffer_pool_uninit(&delivered_pool);  // freed when the last frame comes back
+    av_buffer_pool_uninit(&reference_pool);
   }
 };
 
@@ -132,7 +141,14 @@ QualityMeter::QualityMeter(const PictureShape& delivered, const PictureShape& re
 
   g.graph = avfilter_graph_alloc();
   g.out = av_frame_alloc();
-  if (g.graph == nullptr || g.out == nullptr) throw ToolError("out of memory for the quality filters");
+  g.delivered_pool = av_buffer_pool_init(
+      static_cast<size_t>(av_image_get_buffer_size(g.delivered_format, delivered.width, delivered.height, kAlign)),
+      nullptr);
+  g.reference_pool = av_buffer_pool_init(
+      static_cast<size_t>(av_image_get_buffer_size(g.reference_format, reference.width, reference.height, kAlign)),
+      nullptr);
+  if (g.graph == nullptr || g.out == nullptr || g.delivered_pool == nullptr || g.reference_pool == nullptr)
+    throw ToolError("out of memory for the quality filters");
   const auto source = [&](const PictureShape& shape, AVPixelFormat format, const char* name) {
     const std::string args = "video_size=" + std::to_string(shape.width) + "x" + std::to_string(shape.height) +
                              ":pix_fmt=" + std::to_string(static_cast<int>(format)) + ":time_base=1/1:pixel_aspect=1/1";
@@ -171,14 +187,18 @@ QualityMeter::~QualityMeter() = default;
 
 void QualityMeter::Compare(const Picture& delivered, const Picture& reference) {
   Graph& g = *graph_;
-  const auto push = [&](AVFilterContext* src, const Picture& p, const PictureShape& shape, AVPixelFormat format) {
+  const auto push = [&](AVFilterContext* src, AVBufferPool* pool, const Picture& p, const PictureShape& shape,
+                        AVPixelFormat format) {
     AVFrame* f = av_frame_alloc();
     if (f == nullptr) throw ToolError("out of memory for the quality filters");
     f->format = format;
     f->width = shape.width;
     f->height = shape.height;
     f->pts = pairs_;
-    int e = av_frame_get_buffer(f, 0);
+    f->buf[0] = av_buffer_pool_get(pool);
+    int e = f->buf[0] == nullptr ? AVERROR(ENOMEM) : 0;
+    if (e >= 0)
+      e = av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, format, shape.width, shape.height, kAlign);
     if (e >= 0) {
       const uint8_t* planes[4] = {};
       int pitches[4] = {};
@@ -192,8 +212,8 @@ void QualityMeter::Compare(const Picture& delivered, const Picture& reference) {
     av_frame_free(&f);
     if (e < 0) throw ToolError("the quality filters: " + AvError(e));
   };
-  push(g.delivered, delivered, g.delivered_shape, g.delivered_format);
-  push(g.reference, reference, g.reference_shape, g.reference_format);
+  push(g.delivered, g.delivered_pool, delivered, g.delivered_shape, g.delivered_format);
+  push(g.reference, g.reference_pool, reference, g.reference_shape, g.reference_format);
   ++pairs_;
   Drain();
 }
