@@ -62,12 +62,22 @@ class Chart {
     for (const auto& [frame, v] : points) d += "M" + Num(X(frame)) + " " + Num(Y(v)) + "h0";
     svg_ += "<path d=\"" + d + "\" stroke=\"" + colour + "\" class=\"dots\"/>";
   }
-  // A line across the plot's height at x, with a label at its top.
-  void Mark(double x, const char* colour, const std::string& label) {
+  // A line across the plot's height at x, its label shown at its top or
+  // only on pointing at it.
+  void Mark(double x, const char* colour, const std::string& label, bool shown = true) {
     svg_ += "<line x1=\"" + Num(x) + "\" x2=\"" + Num(x) + "\" y1=\"" + std::to_string(kPlotTop) + "\" y2=\"" +
             std::to_string(kPlotBottom) + "\" stroke=\"" + colour + "\" class=\"mark\"><title>" + Escape(label) +
-            "</title></line><text x=\"" + Num(x + 5) + "\" y=\"" + std::to_string(kPlotTop + 14) + "\" fill=\"" +
-            colour + "\" class=\"axis\">" + Escape(label) + "</text>";
+            "</title></line>";
+    if (shown)
+      svg_ += "<text x=\"" + Num(x + 5) + "\" y=\"" + std::to_string(kPlotTop + 14) + "\" fill=\"" + colour +
+              "\" class=\"axis\">" + Escape(label) + "</text>";
+  }
+  // What the colours mean, right of the title.
+  void Legend(const std::vector<std::pair<const char*, std::string>>& items) {
+    svg_ += "<text x=\"" + std::to_string(kPlotRight) + "\" y=\"20\" class=\"axis end\">";
+    for (const auto& [colour, text] : items)
+      svg_ += "<tspan fill=\"" + std::string(colour) + "\">\u25cf " + Escape(text) + "</tspan> ";
+    svg_ += "</text>";
   }
   // Short ticks along the bottom at these frames.
   void Ticks(const std::vector<int>& frames, const char* colour) {
@@ -158,6 +168,11 @@ std::string ReportHtml(const VerifyReport& r, const std::string& input) {
   }
   const double lo = r.expected ? r.expected->first : 0, hi = r.expected ? r.expected->last : 1;
   Chart numbers("Number carried by each delivered frame", n, lo, hi);
+  numbers.Legend({{kFrameColour, "read"},
+                  {kRepeatColour, "repeated"},
+                  {kBackwardsColour, "out of order"},
+                  {kUnreadableColour, "unreadable"},
+                  {kDropColour, "dropped"}});
   numbers.Dots(plain, kFrameColour);
   numbers.Dots(repeated, kRepeatColour);
   numbers.Dots(moved, kBackwardsColour);
@@ -190,24 +205,40 @@ std::string ReportHtml(const VerifyReport& r, const std::string& input) {
   psnr_chart.Dots(psnr, kQualityColour);
   ssim_chart.Dots(ssim, kQualityColour);
 
-  // Frame intervals.
+  // Frame intervals, and how long each number stayed on screen.
   std::optional<TimingReport> t;
   if (!r.times.empty()) t = AnalyseTiming(r.numbers, r.times);
-  std::vector<std::pair<double, double>> intervals;
-  if (t)
+  std::vector<std::pair<double, double>> intervals, stays, held, short_runs;
+  std::set<int> frozen, cut_short;
+  if (t) {
     for (int i = 0; i < static_cast<int>(t->durations.size()); ++i)
       if (t->durations[i]) intervals.push_back({i, *t->durations[i] * 1000});
-  const double ms_hi = Bounds(intervals).second;
-  Chart timing("Time to the next frame (ms)" + (t && !t->cadence.empty() ? ", cadence " + CadenceText(t->cadence) : ""),
-               n, 0, std::ceil(ms_hi * 1.1));
-  if (!t) timing.Note("no presentation times in this input");
-  if (t) {
-    for (const auto& f : t->freezes)
-      timing.Mark(timing.X(f.frame), kDropColour, "freeze: number " + std::to_string(f.number));
+    for (const auto& f : t->freezes) frozen.insert(f.frame);
     for (const auto& x : t->stutters)
-      timing.Mark(timing.Edge(x.frame), kRepeatColour, "stutter at number " + std::to_string(x.number));
+      if (x.kind == TimingReport::Stutter::kShort) cut_short.insert(x.frame);
+    for (const auto& run : t->shown) {
+      if (!run.number || !run.duration) continue;
+      auto& into = frozen.count(run.frame) ? held : cut_short.count(run.frame) ? short_runs : stays;
+      into.push_back({run.frame, *run.duration * 1000});
+    }
   }
-  timing.Dots(intervals, kFrameColour);
+  const double ms_hi = std::max(Bounds(intervals).second, Bounds(held).second);
+  Chart timing("Milliseconds" + (t && !t->cadence.empty() ? ", cadence " + CadenceText(t->cadence) : ""), n, 0,
+               std::ceil(ms_hi * 1.1));
+  timing.Legend({{kIntervalColour, "to the next frame"},
+                 {kFrameColour, "a number on screen"},
+                 {kDropColour, "frozen"},
+                 {kRepeatColour, "skipped before, or cut short"}});
+  if (!t) timing.Note("no presentation times in this input");
+  if (t)
+    for (const auto& x : t->stutters)
+      if (x.kind == TimingReport::Stutter::kSkip)
+        timing.Mark(timing.Edge(x.frame), kRepeatColour,
+                    std::to_string(x.skipped) + " skipped before number " + std::to_string(x.number), false);
+  timing.Dots(intervals, kIntervalColour);
+  timing.Dots(stays, kFrameColour);
+  timing.Dots(short_runs, kRepeatColour);
+  timing.Dots(held, kDropColour);
 
   std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>tallyburn verify: " + Escape(input) +
                      "</title><style>" + kStyle + "</style></head><body>\n<h1>tallyburn verify: " + Escape(input) +

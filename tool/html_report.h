@@ -7,8 +7,10 @@
 //              unreadable ones grey ticks along the bottom
 //   PSNR Y     per delivered frame compared (--reference), dB
 //   SSIM       per delivered frame compared (all planes)
-//   intervals  the time to the next frame, ms (with presentation times),
-//              freezes red, stutters orange
+//   timing     with presentation times, in ms: the time to the next frame
+//              (grey), how long each number stayed on screen (blue, at its
+//              first frame), frozen ones red, ones cut short orange, and
+//              orange lines where numbers were skipped
 #pragma once
 
 #include <string>
@@ -41,6 +43,7 @@ inline constexpr const char* kRepeatColour = "#ff7f0e";
 inline constexpr const char* kBackwardsColour = "#9467bd";
 inline constexpr const char* kUnreadableColour = "#888888";
 inline constexpr const char* kQualityColour = "#2ca02c";
+inline constexpr const char* kIntervalColour = "#bbbbbb";
 
 std::string ReportHtml(const VerifyReport& report, const std::string& input);
 
