@@ -37,7 +37,7 @@ std::string Label(double v) {
 // One chart: delivered frames across, a value up.
 class Chart {
  public:
-  Chart(std::string title, int frames, double lo, double hi)
+  Chart(const std::string& title, int frames, double lo, double hi)
       : frames_(std::max(frames, 1)), lo_(lo), hi_(hi > lo ? hi : lo + 1) {
     svg_ += "<text x=\"" + std::to_string(kPlotLeft) + "\" y=\"20\" class=\"title\">" + Escape(title) + "</text>";
     svg_ += "<rect x=\"" + std::to_string(kPlotLeft) + "\" y=\"" + std::to_string(kPlotTop) + "\" width=\"" +

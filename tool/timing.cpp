@@ -106,7 +106,7 @@ TimingReport AnalyseTiming(const std::vector<std::optional<uint32_t>>& numbers, 
     }
   }
   for (TimingReport::Shown& s : r.shown) {
-    const size_t next = static_cast<size_t>(s.frame + s.frames);
+    const size_t next = static_cast<size_t>(s.frame) + static_cast<size_t>(s.frames);
     if (next < n)
       s.duration = times[next] - s.time;
     else if (end)
