@@ -277,7 +277,7 @@ std::string TimingText(const TimingReport& t) {
     for (size_t k = 0; k < t.freezes.size(); ++k) {
       const auto& f = t.freezes[k];
       s += (k ? ", number " : " number ") + std::to_string(f.number) + " at frame " + std::to_string(f.frame) + " (" +
-           ms(f.duration) + " ms, " + std::to_string(f.frames) + " frames)";
+           ms(f.duration) + " ms, " + std::to_string(f.frames) + (f.frames == 1 ? " frame)" : " frames)");
     }
     s += "\n";
   }

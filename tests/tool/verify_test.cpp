@@ -274,6 +274,15 @@ INSTANTIATE_TEST_SUITE_P(
                                  "out.mp4",
                                  "2:2",
                                  {20},
+                                 {}},
+                      // A player that stalls, recorded with each frame's own time: frame
+                      // 20 comes 200 ms late, so number 19 stays 240 ms.
+                      TimingTrip{"stall_in_a_variable_rate_file",
+                                 "ColorBars(640, 360, length=40, fps=25).TallyId()",
+                                 "-vf \"setpts='if(gte(N\\,20)\\,PTS+0.2/TB\\,PTS)'\" -fps_mode passthrough -c:v ffv1",
+                                 "out.mkv",
+                                 "1:1",
+                                 {19},
                                  {}}),
     [](const auto& p) { return std::string(p.param.name); });
 
