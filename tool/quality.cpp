@@ -63,6 +63,17 @@ std::optional<double> Meta(const AVDictionary* metadata, const char* key) {
   return std::strtod(e->value, nullptr);  // "inf" for pictures without a difference
 }
 
+// A picture's planes into a frame of its format.
+void CopyInto(AVFrame* f, const Picture& p, AVPixelFormat format, const PictureShape& shape) {
+  const uint8_t* planes[4] = {};
+  int pitches[4] = {};
+  for (int k = 0; k < 4; ++k) {
+    planes[k] = p.planes[k].data;
+    pitches[k] = static_cast<int>(p.planes[k].pitch);
+  }
+  av_image_copy(f->data, f->linesize, planes, pitches, format, shape.width, shape.height);
+}
+
 bool ReadsCode(const framecode::LumaView& view) {
   framecode::Reader reader;  // a fresh one: no line remembered from another view
   return reader.Read(view).has_value();
@@ -92,15 +103,14 @@ struct QualityMeter::Graph {
   AVFrame* out = nullptr;
   AVPixelFormat delivered_format = AV_PIX_FMT_NONE, reference_format = AV_PIX_FMT_NONE;
   PictureShape delivered_shape, reference_shape;
-  // The frames handed to the graph come from pools: a fresh buffer of a
-  // few megabytes a frame costs the kernel more than the copy into it.
+  // The delivered frames handed to the graph come from a pool: a fresh
+  // buffer of a few megabytes a frame costs the kernel more than the copy
+  // into it.
   AVBufferPool* delivered_pool = nullptr;
-  AVBufferPool* reference_pool = nullptr;
   ~Graph() {
     av_frame_free(&out);
     avfilter_graph_free(&graph);
     av_buffer_pool_uninit(&delivered_pool);  // freed when the last frame comes back
-    av_buffer_pool_uninit(&reference_pool);
   }
 };
 
@@ -144,10 +154,7 @@ QualityMeter::QualityMeter(const PictureShape& delivered, const PictureShape& re
   g.delivered_pool = av_buffer_pool_init(
       static_cast<size_t>(av_image_get_buffer_size(g.delivered_format, delivered.width, delivered.height, kAlign)),
       nullptr);
-  g.reference_pool = av_buffer_pool_init(
-      static_cast<size_t>(av_image_get_buffer_size(g.reference_format, reference.width, reference.height, kAlign)),
-      nullptr);
-  if (g.graph == nullptr || g.out == nullptr || g.delivered_pool == nullptr || g.reference_pool == nullptr)
+  if (g.graph == nullptr || g.out == nullptr || g.delivered_pool == nullptr)
     throw ToolError("out of memory for the quality filters");
   const auto source = [&](const PictureShape& shape, AVPixelFormat format, const char* name) {
     const std::string args = "video_size=" + std::to_string(shape.width) + "x" + std::to_string(shape.height) +
@@ -185,35 +192,64 @@ QualityMeter::QualityMeter(const PictureShape& delivered, const PictureShape& re
 
 QualityMeter::~QualityMeter() = default;
 
-void QualityMeter::Compare(const Picture& delivered, const Picture& reference) {
-  Graph& g = *graph_;
-  const auto push = [&](AVFilterContext* src, AVBufferPool* pool, const Picture& p, const PictureShape& shape,
-                        AVPixelFormat format) {
-    AVFrame* f = av_frame_alloc();
-    if (f == nullptr) throw ToolError("out of memory for the quality filters");
+struct KeptPicture::Frame {
+  AVFrame* frame = av_frame_alloc();
+  ~Frame() { av_frame_free(&frame); }
+};
+
+KeptPicture::KeptPicture() = default;
+KeptPicture::~KeptPicture() = default;
+KeptPicture::KeptPicture(KeptPicture&& other) noexcept = default;
+KeptPicture& KeptPicture::operator=(KeptPicture&& other) noexcept = default;
+
+void KeptPicture::Assign(const Picture& p, const PictureShape& shape) {
+  const AVPixelFormat format = PixelFormatOf(shape, "the reference");
+  if (!frame_) frame_ = std::make_unique<Frame>();
+  AVFrame* f = frame_->frame;
+  if (f == nullptr) throw ToolError("out of memory for the reference frames");
+  const bool reusable = f->buf[0] != nullptr && av_frame_is_writable(f) != 0 && f->format == format &&
+                        f->width == shape.width && f->height == shape.height;
+  if (!reusable) {
+    av_frame_unref(f);
     f->format = format;
     f->width = shape.width;
     f->height = shape.height;
+    const int e = av_frame_get_buffer(f, kAlign);
+    if (e < 0) throw ToolError("the reference frames: " + AvError(e));
+  }
+  CopyInto(f, p, format, shape);
+  view_ = p;
+  for (int k = 0; k < 4; ++k) {
+    if (p.planes[k].data == nullptr) continue;
+    view_.planes[k].data = f->data[k];
+    view_.planes[k].pitch = f->linesize[k];
+  }
+}
+
+void QualityMeter::Compare(const Picture& delivered, const KeptPicture& reference) {
+  Graph& g = *graph_;
+  AVFrame* f = av_frame_alloc();
+  if (f == nullptr) throw ToolError("out of memory for the quality filters");
+  f->format = g.delivered_format;
+  f->width = g.delivered_shape.width;
+  f->height = g.delivered_shape.height;
+  f->buf[0] = av_buffer_pool_get(g.delivered_pool);
+  int e = f->buf[0] == nullptr ? AVERROR(ENOMEM) : 0;
+  if (e >= 0)
+    e = av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, g.delivered_format, f->width, f->height, kAlign);
+  if (e >= 0) {
+    CopyInto(f, delivered, g.delivered_format, g.delivered_shape);
     f->pts = pairs_;
-    f->buf[0] = av_buffer_pool_get(pool);
-    int e = f->buf[0] == nullptr ? AVERROR(ENOMEM) : 0;
-    if (e >= 0)
-      e = av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, format, shape.width, shape.height, kAlign);
-    if (e >= 0) {
-      const uint8_t* planes[4] = {};
-      int pitches[4] = {};
-      for (int k = 0; k < 4; ++k) {
-        planes[k] = p.planes[k].data;
-        pitches[k] = static_cast<int>(p.planes[k].pitch);
-      }
-      av_image_copy(f->data, f->linesize, planes, pitches, format, shape.width, shape.height);
-      e = av_buffersrc_add_frame_flags(src, f, 0);
-    }
-    av_frame_free(&f);
-    if (e < 0) throw ToolError("the quality filters: " + AvError(e));
-  };
-  push(g.delivered, g.delivered_pool, delivered, g.delivered_shape, g.delivered_format);
-  push(g.reference, g.reference_pool, reference, g.reference_shape, g.reference_format);
+    e = av_buffersrc_add_frame_flags(g.delivered, f, 0);
+  }
+  // The reference goes in as another reference to its kept frame.
+  if (e >= 0) e = av_frame_ref(f, reference.frame_->frame);
+  if (e >= 0) {
+    f->pts = pairs_;
+    e = av_buffersrc_add_frame_flags(g.reference, f, 0);
+  }
+  av_frame_free(&f);
+  if (e < 0) throw ToolError("the quality filters: " + AvError(e));
   ++pairs_;
   Drain();
 }

@@ -39,6 +39,26 @@ struct QualityScores {
   std::optional<double> ssim_y, ssim_u, ssim_v, ssim_all;
 };
 
+// A reference picture copied once into a frame the filters can share: kept
+// for repeats and frames moved back, and handed to them without another
+// copy, however often it is compared.
+class KeptPicture {
+ public:
+  KeptPicture();
+  ~KeptPicture();
+  KeptPicture(KeptPicture&& other) noexcept;
+  KeptPicture& operator=(KeptPicture&& other) noexcept;
+  // Copies `p` in, into the same frame unless the filters still hold it.
+  void Assign(const Picture& p, const PictureShape& shape);
+  const Picture& picture() const { return view_; }
+
+ private:
+  friend class QualityMeter;
+  struct Frame;
+  std::unique_ptr<Frame> frame_;
+  Picture view_;
+};
+
 class QualityMeter {
  public:
   // A graph comparing pictures of `delivered` shape, scaled to the
@@ -51,7 +71,7 @@ class QualityMeter {
   QualityMeter& operator=(const QualityMeter&) = delete;
 
   // Compares one pair; its scores come in Finish(), in the order of the calls.
-  void Compare(const Picture& delivered, const Picture& reference);
+  void Compare(const Picture& delivered, const KeptPicture& reference);
   std::vector<QualityScores> Finish();
 
   // The filter graph, in ffmpeg's -lavfi syntax ([d] delivered, [r] reference).

@@ -314,7 +314,7 @@ PictureShape ShapeOf(const PictureReader& pictures) {
 }
 
 // The reference read forward as the delivered frames ask for its numbers,
-// the last frames read kept (copied) for repeats and frames moved back.
+// the last frames read kept (copied once) for repeats and frames moved back.
 class ReferenceFrames {
  public:
   explicit ReferenceFrames(const std::string& path) : pictures_(OpenPictures(path)), shape_(ShapeOf(*pictures_)) {}
@@ -324,7 +324,7 @@ class ReferenceFrames {
   bool by_position() const { return by_position_; }
 
   struct Found {
-    const Picture* picture;
+    const KeptPicture* picture;
     int index;
   };
   // The reference frame carrying `number`, or why there is none.
@@ -340,7 +340,7 @@ class ReferenceFrames {
   // The first frame, read ahead to tell how the reference is numbered.
   const Picture* First() {
     if (kept_.empty() && !ended_) ReadOne();
-    return kept_.empty() ? nullptr : &kept_.front().picture;
+    return kept_.empty() ? nullptr : &kept_.front().picture.picture();
   }
 
  private:
@@ -350,8 +350,7 @@ class ReferenceFrames {
   struct Kept {
     std::optional<uint32_t> number;
     int index;
-    std::vector<uint8_t> bytes;
-    Picture picture;  // its planes in `bytes`
+    KeptPicture picture;
   };
   bool ReadOne() {
     const Picture* p = nullptr;
@@ -363,25 +362,12 @@ class ReferenceFrames {
       ended_ = true;
       return false;
     }
-    Kept k{std::nullopt, index_, {}, *p};
+    Kept k{reader_.Read(LumaOf(*p, pictures_->info())), index_, {}};
     if (kept_.size() >= kKept) {
-      k.bytes = std::move(kept_.front().bytes);
+      k.picture = std::move(kept_.front().picture);  // its frame again, once the filters are done with it
       kept_.pop_front();
     }
-    size_t size = 0;
-    for (const PlaneView& plane : p->planes) size += static_cast<size_t>(plane.row_bytes) * plane.height;
-    k.bytes.resize(size);
-    uint8_t* at = k.bytes.data();
-    for (PlaneView& plane : k.picture.planes) {
-      if (plane.data == nullptr) continue;
-      for (int y = 0; y < plane.height; ++y)
-        std::memcpy(at + static_cast<ptrdiff_t>(y) * plane.row_bytes, plane.data + y * plane.pitch,
-                    static_cast<size_t>(plane.row_bytes));
-      plane.data = at;
-      plane.pitch = plane.row_bytes;
-      at += static_cast<size_t>(plane.row_bytes) * plane.height;
-    }
-    k.number = reader_.Read(LumaOf(k.picture, pictures_->info()));
+    k.picture.Assign(*p, shape_);
     if (index_ == 0) by_position_ = !k.number;
     if (by_position_) k.number = static_cast<uint32_t>(index_);
     if (k.number && (!highest_ || *k.number > *highest_)) highest_ = k.number;
