@@ -440,8 +440,7 @@ void MediaInput::State::Present(double time) {
     if (!scaler || converted->format != target) {
       // Lossless: no resizing, and chroma samples repeated where more are needed.
       scaler.reset(sws_getContext(vi.width, vi.height, static_cast<AVPixelFormat>(src->format), vi.width, vi.height,
-                                  target, SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP,
-                                  nullptr, nullptr, nullptr));
+                                  target, SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr));
       if (!scaler)
         Fail(std::string("cannot convert ") + av_get_pix_fmt_name(static_cast<AVPixelFormat>(src->format)) +
              " frames to " + host->name);
@@ -479,8 +478,12 @@ std::unique_ptr<MediaInput> MediaInput::Open(const std::string& path, const Medi
   av_log_set_callback(WatchLog);
   s->Open();
   s->Index();
+  s->OpenDecoder();
   const AVCodecParameters* par = s->stream->codecpar;
-  const auto decoded = static_cast<AVPixelFormat>(par->format);
+  // What the decoder makes, where it says before a frame: a container's
+  // tag can name another format (NUT's raw P010 reads as rgb555le).
+  const auto decoded =
+      s->decoder->pix_fmt != AV_PIX_FMT_NONE ? s->decoder->pix_fmt : static_cast<AVPixelFormat>(par->format);
   if (decoded == AV_PIX_FMT_NONE) s->Fail("cannot tell the pixel format of its video");
   bool converted = false;
   s->host = HostFormatOf(decoded, &converted);
@@ -503,7 +506,6 @@ std::unique_ptr<MediaInput> MediaInput::Open(const std::string& path, const Medi
   if (par->field_order == AV_FIELD_BB || par->field_order == AV_FIELD_BT) s->vi.image_type = VideoInfo::IT_BFF;
   s->SetRate();
   s->vi.num_frames = static_cast<int>(s->times.size());
-  s->OpenDecoder();
   s->Seek(0);  // back to the start, for the first frame
   return std::unique_ptr<MediaInput>(new MediaInput(std::move(s)));
 }

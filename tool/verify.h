@@ -8,12 +8,40 @@
 #include <string>
 #include <vector>
 
+#include "tool/quality.h"
+#include "tool/timing.h"
+
 namespace tallyburn::tool {
 
 struct NumberRange {
   uint32_t first;
   uint32_t last;
 };
+
+// Each delivered frame against the reference frame carrying its number.
+struct QualityReport {
+  std::string reference;
+  bool by_position = false;  // the reference carries no code: its frame k is number k
+  std::optional<RowBand> left_out;
+  struct Frame {
+    int frame;            // the delivered frame
+    uint32_t number;      // the number it carries
+    int reference_frame;  // the reference frame carrying it
+    QualityScores scores;
+  };
+  std::vector<Frame> frames;
+  struct NotCompared {
+    int frame;
+    std::optional<uint32_t> number;
+    std::string why;
+  };
+  std::vector<NotCompared> not_compared;
+  MetricSummary psnr_y, ssim;  // over the frames compared
+  std::string vmaf;            // why VMAF is not among the metrics
+};
+
+// The summaries of PSNR (Y) and SSIM (all planes) over the frames compared.
+void Summarise(QualityReport& quality);
 
 // What the sequence of numbers read says, frame by frame.
 struct VerifyReport {
@@ -37,6 +65,7 @@ struct VerifyReport {
   std::vector<std::pair<int, int>> unreadable;  // runs of input frames
   bool cut = false;                             // the stream ends inside a frame
   std::vector<double> times;                    // per input frame: its presentation time, in seconds
+  std::optional<QualityReport> quality;         // --reference
 
   // Every expected frame present once, in order, and every frame read.
   bool intact() const;

@@ -175,6 +175,7 @@ INSTANTIATE_TEST_SUITE_P(
         MediaCase{"nut_raw_bgra", "in.nut", "-c:v rawvideo -pix_fmt bgra", "bgra", "RGB32", "bgra", true},
         // Formats with no host twin, converted to one that holds them.
         MediaCase{"png_sequence_rgb24", "img%03d.png", "-pix_fmt rgb24", "rgb24", "RGB24", "bgr24"},
+        MediaCase{"nut_raw_nv12", "in.nut", "-c:v rawvideo -pix_fmt nv12", "nv12", "YV12", "yuv420p"},
         MediaCase{"mkv_ffv1_rgb_as_bgr0", "in.mkv", "-c:v ffv1 -pix_fmt bgr0", "bgr0", "RGB24", "bgr24"}),
     [](const ::testing::TestParamInfo<MediaCase>& p) { return std::string(p.param.name); });
 

@@ -3,13 +3,21 @@
 // and rate conversions made by ffmpeg.
 #include <gtest/gtest.h>
 
+#include <png.h>
+#include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <map>
 #include <nlohmann/json.hpp>
 #include <numeric>
 #include <ostream>
+#include <set>
+#include <sstream>
 
+#include "draw/strip.h"
 #include "tests/support/text_box_reader.h"
 #include "tests/tool/tool_support.h"
+#include "tool/html_report.h"
 #include "tool/verify.h"
 
 namespace tallyburn::testing {
@@ -196,11 +204,382 @@ TEST_F(VerifyRateTest, RateConversionMatchesTheBurnedDigits) {
   for (const auto& n : report["numbers"])
     read.push_back(n.is_null() ? std::nullopt : std::optional<uint32_t>(n.get<uint32_t>()));
   EXPECT_EQ(read, digits);
-  const tool::VerifyReport want = Analyse(digits, std::nullopt);
+  tool::VerifyReport want = Analyse(digits, std::nullopt);
+  // YUV4MPEG2 frames are shown at its rate, 30000/1001 fps, from 0.
+  for (size_t i = 0; i < digits.size(); ++i) want.times.push_back(static_cast<double>(i) * 1001 / 30000);
   EXPECT_FALSE(want.dropped.empty());
   EXPECT_FALSE(want.repeated.empty());
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, tool::ReportSummary(want, "out.y4m"));
+}
+
+struct TimingTrip {
+  const char* name;
+  std::string burn;    // the burned clip
+  std::string ffmpeg;  // between the input and the output file
+  std::string output;  // its name: the container keeps the times
+  const char* cadence;
+  std::vector<uint32_t> freezes;                           // numbers held too long
+  std::vector<std::pair<std::string, uint32_t>> stutters;  // kind and number
+};
+
+void PrintTo(const TimingTrip& t, std::ostream* os) { *os << t.name; }
+
+class VerifyTimingTest : public ::testing::TestWithParam<TimingTrip> {};
+
+TEST_P(VerifyTimingTest, TheTimesOfAMediaFileShowCadenceFreezesAndStutters) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const TimingTrip& t = GetParam();
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {t.burn, "-o", "burned.y4m"}).status, 0);
+  const RunResult trip = Shell(dir, "ffmpeg -v error -i burned.y4m " + t.ffmpeg + " " + t.output);
+  ASSERT_EQ(trip.status, 0) << trip.err;
+  const RunResult r = RunTool(dir, {"verify", t.output, "--json", "report.json"});
+  ASSERT_NE(r.status, 2) << r.err;
+  const auto report = nlohmann::json::parse(ReadFile(dir.Path("report.json")));
+  const auto& timing = report["timing"];
+  EXPECT_EQ(timing["cadence"], t.cadence) << r.err;
+  std::vector<uint32_t> freezes;
+  for (const auto& f : timing["freezes"]) freezes.push_back(f["number"]);
+  EXPECT_EQ(freezes, t.freezes) << r.err;
+  std::vector<std::pair<std::string, uint32_t>> stutters;
+  for (const auto& x : timing["stutters"]) stutters.push_back({x["kind"], x["number"]});
+  EXPECT_EQ(stutters, t.stutters) << r.err;
+  EXPECT_EQ(timing["durations"].size(), report["numbers"].size());
+}
+
+const std::string kFilm = "ColorBars(640, 360, length=48, fps=24000, fps_denominator=1001).TallyId()";
+const std::string kFilmCodec = " -c:v libx264 -crf 30 -pix_fmt yuv420p";
+// Frames changed at the source's rate, then the capture of their playback.
+const std::string kToY4mPipe = " -fps_mode passthrough -strict -1 -f yuv4mpegpipe - | ffmpeg -v error -i - ";
+
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, VerifyTimingTest,
+    ::testing::Values(TimingTrip{"film_at_60", kFilm, "-vf fps=60000/1001" + kFilmCodec, "out.mp4", "3:2", {}, {}},
+                      // Number 10 never shown (the film closes up around it), number 21
+                      // shown for two film frames: five captures where three are the most.
+                      TimingTrip{"film_at_60_skip_and_freeze",
+                                 kFilm,
+                                 "-vf \"select='not(eq(n\\,10))'," + RepeatFilter(20, 1) + "\"" + kToY4mPipe +
+                                     "-vf fps=60000/1001" + kFilmCodec,
+                                 "out.mp4",
+                                 "3:2",
+                                 {21},
+                                 {{"skip", 11}}},
+                      // A 25p player captured at 50 that stalls on number 20 for three
+                      // more of its frames.
+                      TimingTrip{"stalled_player_at_50",
+                                 "ColorBars(640, 360, length=40, fps=25).TallyId()",
+                                 "-vf \"" + RepeatFilter(20, 3) + "\"" + kToY4mPipe + "-vf fps=50" + kFilmCodec,
+                                 "out.mp4",
+                                 "2:2",
+                                 {20},
+                                 {}},
+                      // A player that stalls, recorded with each frame's own time: frame
+                      // 20 comes 200 ms late, so number 19 stays 240 ms.
+                      TimingTrip{"stall_in_a_variable_rate_file",
+                                 "ColorBars(640, 360, length=40, fps=25).TallyId()",
+                                 "-vf \"setpts='if(gte(N\\,20)\\,PTS+0.2/TB\\,PTS)'\" -fps_mode passthrough -c:v ffv1",
+                                 "out.mkv",
+                                 "1:1",
+                                 {19},
+                                 {}}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+// What ffmpeg's own filters say of each pair: the metadata a filter chain
+// ending in metadata=print wrote, one map a frame.
+std::vector<std::map<std::string, std::string>> PrintedMetadata(const std::string& text) {
+  std::vector<std::map<std::string, std::string>> frames;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("frame:", 0) == 0) {
+      frames.emplace_back();
+    } else if (const size_t eq = line.find('='); eq != std::string::npos && !frames.empty()) {
+      frames.back()[line.substr(0, eq)] = line.substr(eq + 1);
+    }
+  }
+  return frames;
+}
+
+// ffmpeg's filters for the rows of `band` taken out of the picture in
+// [in], the rest in [out].
+std::string CropRows(const std::string& in, const std::string& out, int first, int last, int width, int height) {
+  const auto crop = [&](int y, int h) {
+    return "crop=" + std::to_string(width) + ":" + std::to_string(h) + ":0:" + std::to_string(y);
+  };
+  if (first == 0) return "[" + in + "]" + crop(last + 1, height - last - 1) + "[" + out + "]";
+  if (last == height - 1) return "[" + in + "]" + crop(0, first) + "[" + out + "]";
+  return "[" + in + "]split[" + in + "a][" + in + "b];[" + in + "a]" + crop(0, first) + "[" + in + "t];[" + in + "b]" +
+         crop(last + 1, height - last - 1) + "[" + in + "u];[" + in + "t][" + in + "u]vstack[" + out + "]";
+}
+
+// A metric as the report holds it and as ffmpeg printed it: the same
+// number, infinite PSNR (no difference) null in the report.
+void ExpectSameValue(const nlohmann::json& ours, const std::map<std::string, std::string>& theirs,
+                     const std::string& key) {
+  const auto it = theirs.find(key);
+  ASSERT_NE(it, theirs.end()) << key;
+  const double want = std::strtod(it->second.c_str(), nullptr);
+  if (std::isinf(want))
+    EXPECT_TRUE(ours.is_null()) << key;
+  else
+    EXPECT_EQ(ours.get<double>(), want) << key;
+}
+
+struct QualityCase {
+  const char* name;
+  std::string burn;     // the TallyId call on the master
+  std::string trip;     // the delivery chain, as in VerifyTripTest
+  std::string pairing;  // what ffmpeg does to the reference to pair it with the delivered frames by hand
+  bool master;          // the reference is the master, before TallyId
+  int align;
+  Numbers numbers;  // the numbers the delivered frames carry
+};
+
+void PrintTo(const QualityCase& c, std::ostream* os) { *os << c.name; }
+
+class VerifyQualityTest : public ::testing::TestWithParam<QualityCase> {};
+
+TEST_P(VerifyQualityTest, MetricsAreFfmpegsOwnForThePairsTheCodeMakes) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const QualityCase& c = GetParam();
+  TempDir dir;
+  constexpr int kW = 640, kH = 360;
+  // A picture that moves, so that every frame differs from every other.
+  RunResult r = Shell(dir,
+                      "ffmpeg -v error -f lavfi -i testsrc2=size=640x360:rate=25 -frames:v 60 -pix_fmt yuv420p "
+                      "-strict -1 master.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(RunTool(dir, {"Y4MSource(\"master.y4m\")." + c.burn, "-o", "burned.y4m"}).status, 0);
+  const std::string reference = c.master ? "master.y4m" : "burned.y4m";
+  r = Shell(dir, "ffmpeg -v error -i burned.y4m " + c.trip +
+                     " -fps_mode passthrough -strict -1 -f yuv4mpegpipe out.y4m && ffmpeg -v error -i " + reference +
+                     " " + (c.pairing.empty() ? "" : "-vf \"" + c.pairing + "\"") +
+                     " -fps_mode passthrough -strict -1 -f yuv4mpegpipe paired.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunTool(dir, {"verify", "out.y4m", "--reference", reference, "--json", "report.json"});
+  const tool::VerifyReport want = Analyse(c.numbers, std::nullopt);
+  EXPECT_EQ(r.status, want.intact() ? 0 : 1) << r.err;
+  const auto report = nlohmann::json::parse(ReadFile(dir.Path("report.json")));
+  const auto& summary = report["quality_summary"];
+  EXPECT_EQ(summary["numbered_by"], c.master ? "position" : "code");
+  EXPECT_EQ(summary["dropped"], report["dropped"]);
+
+  // The rows left out hold the whole strip, and at most a module (8 rows)
+  // and a chroma line more on either side.
+  StripGeometry strip{};
+  ASSERT_TRUE(PlaceStrip(kW, kH, 1, c.align, &strip));
+  ASSERT_TRUE(summary["rows_left_out"].is_array()) << summary.dump();
+  const int first = summary["rows_left_out"][0], last = summary["rows_left_out"][1];
+  EXPECT_LE(first, strip.y0);
+  EXPECT_GE(last, strip.y0 + strip.height() - 1);
+  EXPECT_GE(first, strip.y0 - 10);
+  EXPECT_LE(last, strip.y0 + strip.height() - 1 + 10);
+
+  // ffmpeg, given the pairs by hand, the same rows out, and the delivered
+  // frames scaled as verify says it scales them.
+  const auto& quality = report["quality"];
+  ASSERT_EQ(quality.size(), c.numbers.size());
+  const RunResult probe = Shell(dir, "head -c 40 out.y4m");
+  const bool scaled = probe.out.find("W640 H360") == std::string::npos;
+  const std::string into = scaled ? "[0]scale=640:360:flags=bicubic,format=yuv420p[s];" : "[0]null[s];";
+  const std::string graph =
+      into + CropRows("s", "d", first, last, kW, kH) + ";" + CropRows("1", "r", first, last, kW, kH) + ";[d][r]";
+  for (const char* metric : {"psnr", "ssim"}) {
+    r = Shell(dir, "ffmpeg -v error -i out.y4m -i paired.y4m -lavfi \"" + graph + metric +
+                       ",metadata=mode=print:file=" + metric + ".txt\" -f null -");
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  const auto psnr = PrintedMetadata(ReadFile(dir.Path("psnr.txt")));
+  const auto ssim = PrintedMetadata(ReadFile(dir.Path("ssim.txt")));
+  ASSERT_EQ(psnr.size(), quality.size());
+  ASSERT_EQ(ssim.size(), quality.size());
+  for (size_t i = 0; i < quality.size(); ++i) {
+    SCOPED_TRACE("frame " + std::to_string(i));
+    const auto& q = quality[i];
+    EXPECT_EQ(q["frame"], i);
+    EXPECT_EQ(q["number"], *c.numbers[i]);
+    EXPECT_EQ(q["reference_frame"], *c.numbers[i]);
+    for (const char* plane : {"y", "u", "v"}) {
+      ExpectSameValue(q["psnr"][plane], psnr[i], std::string("lavfi.psnr.psnr.") + plane);
+      ExpectSameValue(q["ssim"][plane], ssim[i], std::string("lavfi.ssim.") + static_cast<char>(std::toupper(*plane)));
+    }
+    ExpectSameValue(q["psnr"]["average"], psnr[i], "lavfi.psnr.psnr_avg");
+    ExpectSameValue(q["ssim"]["all"], ssim[i], "lavfi.ssim.All");
+  }
+}
+
+const std::string kDropAndRepeat = "select='not(between(n\\,10\\,12))'," + RepeatFilter(30, 1);
+const Numbers kDroppedAndRepeated = Repeat(Drop(Sequence(0, 59), 10, 12), 30, 1);
+
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, VerifyQualityTest,
+    ::testing::Values(
+        QualityCase{"undamaged", "TallyId(scale=1)", kX264, "", false, 8, Sequence(0, 59)},
+        QualityCase{"drops_and_repeat", "TallyId(scale=1)", "-vf \"" + kDropAndRepeat + "\" " + kX264, kDropAndRepeat,
+                    false, 8, kDroppedAndRepeated},
+        QualityCase{"half_size", "TallyId(scale=1)", "-vf scale=iw/2:ih/2 " + kX264, "", false, 8, Sequence(0, 59)},
+        QualityCase{"strip_at_the_bottom", "TallyId(align=2, scale=1)", kX264, "", false, 2, Sequence(0, 59)},
+        QualityCase{"strip_in_the_middle_drops_and_repeat", "TallyId(align=5, scale=1)",
+                    "-vf \"" + kDropAndRepeat + "\" " + kX264, kDropAndRepeat, false, 5, kDroppedAndRepeated},
+        QualityCase{"master_reference", "TallyId(scale=1)", "-vf \"" + kDropAndRepeat + "\" " + kX264, kDropAndRepeat,
+                    true, 8, kDroppedAndRepeated}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST(VerifyQualityTest, SummaryOfAMetric) {
+  // Twenty frames 30..49 dB in a scrambled order, one identical (infinite)
+  // and one without a value.
+  std::vector<double> v;
+  for (int i = 0; i < 20; ++i) v.push_back(30.0 + (i * 7) % 20);
+  v.push_back(INFINITY);
+  v.push_back(NAN);
+  const tool::MetricSummary s = tool::Summarise(v);
+  EXPECT_EQ(s.count, 20);
+  EXPECT_EQ(s.identical, 1);
+  EXPECT_DOUBLE_EQ(s.mean, 39.5);
+  EXPECT_DOUBLE_EQ(s.min, 30);
+  EXPECT_DOUBLE_EQ(s.p5, 30);  // the first of twenty: 5% of them
+  ASSERT_EQ(s.worst.size(), 10u);
+  for (size_t k = 0; k < s.worst.size(); ++k) {
+    EXPECT_DOUBLE_EQ(s.worst[k].second, 30.0 + static_cast<double>(k));
+    EXPECT_EQ(v[static_cast<size_t>(s.worst[k].first)], s.worst[k].second);
+  }
+  v.resize(19);  // nineteen values: 5% of them rounds up to the first
+  EXPECT_DOUBLE_EQ(tool::Summarise(v).p5, 30);
+  std::vector<double> forty;
+  for (int i = 0; i < 40; ++i) forty.push_back(i);
+  EXPECT_DOUBLE_EQ(tool::Summarise(forty).p5, 1);  // the second of forty
+}
+
+TEST(VerifyQualityTest, AReferenceThatCannotBeReadIsTwo) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {"ColorBars(640, 360, length=3).TallyId()", "-o", "burned.y4m"}).status, 0);
+  const RunResult r = RunTool(dir, {"verify", "burned.y4m", "--reference", "missing.y4m"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err.rfind("tallyburn verify: ", 0), 0u) << r.err;
+  EXPECT_NE(r.err.find("missing.y4m"), std::string::npos) << r.err;
+}
+
+// Chromium from Debian, or the one TALLYBURN_CHROMIUM names; "" for none.
+std::string Chromium() {
+  const char* given = std::getenv("TALLYBURN_CHROMIUM");
+  const std::string path = given != nullptr ? given : "/usr/bin/chromium";
+  return std::system(("test -x " + Quote(path)).c_str()) == 0 ? path : "";
+}
+
+struct Screenshot {
+  int width = 0, height = 0;
+  std::vector<uint8_t> rgb;
+  const uint8_t* At(int x, int y) const { return &rgb[(static_cast<size_t>(y) * width + x) * 3]; }
+};
+
+Screenshot ReadPng(const std::string& path) {
+  Screenshot s;
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, path.c_str()) == 0) return s;
+  image.format = PNG_FORMAT_RGB;
+  s.rgb.resize(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, s.rgb.data(), 0, nullptr) == 0) return s;
+  s.width = static_cast<int>(image.width);
+  s.height = static_cast<int>(image.height);
+  return s;
+}
+
+// A CSS colour "#rrggbb", and whether a pixel is near it (antialiased
+// edges aside, a mark's middle is its own colour).
+bool Near(const uint8_t* px, const char* css) {
+  const unsigned long c = std::strtoul(css + 1, nullptr, 16);
+  const int want[3] = {static_cast<int>(c >> 16), static_cast<int>((c >> 8) & 0xFF), static_cast<int>(c & 0xFF)};
+  for (int k = 0; k < 3; ++k)
+    if (std::abs(px[k] - want[k]) > 30) return false;
+  return true;
+}
+
+// The columns of chart `chart`'s plot area where row `plot_y` (of the plot)
+// has the colour, and the points of the whole plot area that have it.
+std::vector<int> ColumnsOf(const Screenshot& s, int chart, int plot_y, const char* css) {
+  std::vector<int> xs;
+  const int y = tool::kChartTop + chart * tool::kChartHeight + plot_y;
+  for (int x = tool::kPlotLeft + 2; x < tool::kPlotRight - 1; ++x)
+    if (Near(s.At(x, y), css)) xs.push_back(x);
+  return xs;
+}
+std::vector<std::pair<int, int>> PointsOf(const Screenshot& s, int chart, const char* css) {
+  std::vector<std::pair<int, int>> points;
+  const int top = tool::kChartTop + chart * tool::kChartHeight;
+  for (int y = top + tool::kPlotTop + 2; y < top + tool::kPlotBottom - 1; ++y)
+    for (int x = tool::kPlotLeft + 2; x < tool::kPlotRight - 1; ++x)
+      if (Near(s.At(x, y), css)) points.push_back({x, y});
+  return points;
+}
+
+TEST(VerifyPageTest, ChromiumShowsTheDropsRepeatsAndQualityWhereTheyHappened) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const std::string chromium = Chromium();
+  if (chromium.empty()) GTEST_SKIP() << "no Chromium at /usr/bin/chromium (package chromium) or TALLYBURN_CHROMIUM";
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {"ColorBars(640, 360, length=60, fps=25).TallyId()", "-o", "burned.y4m"}).status, 0);
+  // Numbers 10-12 dropped, then delivered frame 30 (number 33) shown twice.
+  RunResult r = Shell(dir, "ffmpeg -v error -i burned.y4m -vf \"" + kDropAndRepeat + "\" " + kX264 +
+                               " -fps_mode passthrough -strict -1 -f yuv4mpegpipe out.y4m");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunTool(dir, {"verify", "out.y4m", "--reference", "burned.y4m", "--html", "report.html"});
+  ASSERT_EQ(r.status, 1) << r.err;
+  const std::string page = ReadFile(dir.Path("report.html"));
+  for (const char* outside : {"http", "src=", "href=", "url(", "@import"})
+    EXPECT_EQ(page.find(outside), std::string::npos) << "the page refers to something outside it: " << outside;
+  EXPECT_NE(page.find("dropped: 10-12"), std::string::npos) << "the text report is beside the charts";
+
+  r = Shell(dir, "timeout 120 " + Quote(chromium) +
+                     " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                     "--disable-background-networking --disable-component-update --disable-sync "
+                     "--force-device-scale-factor=1 --hide-scrollbars --user-data-dir=" +
+                     Quote(dir.Path("profile")) + " --screenshot=" + Quote(dir.Path("shot.png")) +
+                     " --window-size=1560,1300 " + Quote("file://" + dir.Path("report.html")));
+  ASSERT_EQ(r.status, 0) << r.err;
+  const Screenshot shot = ReadPng(dir.Path("shot.png"));
+  ASSERT_EQ(shot.width, 1560);
+  ASSERT_EQ(shot.height, 1300);
+
+  constexpr int kFrames = 58;
+  const double across = tool::kPlotRight - tool::kPlotLeft;
+  const double drop_x = tool::kPlotLeft + 10 * across / kFrames;  // before delivered frame 10, number 13
+  const int middle = (tool::kPlotTop + tool::kPlotBottom) / 2;
+  // The drop: a red line at its place in the numbers and in both quality
+  // charts, and red nowhere else on that row.
+  for (int chart : {0, 1, 2}) {
+    SCOPED_TRACE("chart " + std::to_string(chart));
+    const std::vector<int> red = ColumnsOf(shot, chart, middle, tool::kDropColour);
+    ASSERT_FALSE(red.empty());
+    for (const int x : red) EXPECT_NEAR(x, drop_x, 3);
+  }
+  // The repeat: an orange dot at delivered frame 31 and number 33, and
+  // orange nowhere else in the plot.
+  const double repeat_x = tool::kPlotLeft + 31.5 * across / kFrames;
+  const double repeat_y = tool::kChartTop + tool::kPlotBottom - tool::kPlotInset -
+                          33.0 / 59 * (tool::kPlotBottom - tool::kPlotTop - 2 * tool::kPlotInset);
+  const auto orange = PointsOf(shot, 0, tool::kRepeatColour);
+  ASSERT_FALSE(orange.empty());
+  for (const auto& [x, y] : orange) {
+    EXPECT_NEAR(x, repeat_x, 4);
+    EXPECT_NEAR(y, repeat_y, 4);
+  }
+  // A blue dot for every other frame read, in order up the chart; PSNR and
+  // SSIM dots for every frame compared.
+  const auto blue = PointsOf(shot, 0, tool::kFrameColour);
+  for (const int frame : {0, 9, 10, 57}) {
+    const double x = tool::kPlotLeft + (frame + 0.5) * across / kFrames;
+    EXPECT_TRUE(std::any_of(blue.begin(), blue.end(), [&](const auto& p) { return std::abs(p.first - x) <= 2; }))
+        << "frame " << frame;
+  }
+  for (int chart : {1, 2}) {
+    const auto green = PointsOf(shot, chart, tool::kQualityColour);
+    std::set<int> columns;
+    for (const auto& p : green) columns.insert(static_cast<int>((p.first - tool::kPlotLeft) * kFrames / across));
+    EXPECT_EQ(columns.size(), static_cast<size_t>(kFrames)) << "chart " << chart;
+  }
 }
 
 TEST(VerifyCommandTest, CouldNotRunIsTwo) {
