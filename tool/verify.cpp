@@ -22,9 +22,10 @@ constexpr const char* kVerifyHelp = R"(usage: tallyburn verify [options] [INPUT]
 
 Reads the frame code TallyId burned into every frame of a YUV4MPEG2 stream
 (INPUT, or - for standard input, the default) in any colour space and depth,
-at any size from half to double the one it was burned at, and reports the
-frames read, decoded and unreadable, the numbers dropped, repeated and out
-of order, where the stream starts and ends, and runs of unreadable frames.
+at any size down to modules of 2 pixels and with its two levels anywhere in
+the range, and reports the frames read, decoded and unreadable, the numbers
+dropped, repeated and out of order, where the stream starts and ends, and
+runs of unreadable frames.
 
 Options:
   --json FILE     the whole report as JSON ("numbers": one per input frame,
