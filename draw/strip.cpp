@@ -108,7 +108,7 @@ std::optional<StripPainter> SetUpStrip(const char* filter, const VideoInfo& vi, 
       --s;
       continue;
     }
-    for (const int module : kSmallModules)
+    for (const int module : kSmallModules)  // even: whole chroma samples and RGB32 pairs
       if (PlaceStrip(vi.width, vi.height, module, align, &strip)) return StripPainter(*format, strip);
     constexpr int kSmallest = std::end(kSmallModules)[-1];
     env->ThrowError("%s: the strip of %d-pixel modules (%dx%d) does not fit the %dx%d frame", filter, kSmallest,

@@ -13,12 +13,13 @@
 //   level, which survive quantisation; at half size a module is still 4
 //   pixels, and its centre is read.
 // - A frame narrower than the strip at scale 1 (560 pixels) gets the
-//   largest of the smaller modules that fits (kSmallModules: 6, 4, 3 and 2
+//   largest of the smaller modules that fits (kSmallModules: 6, 4 and 2
 //   pixels), so frames down to 140x8, a 160x90 proxy among them, carry the
-//   same strip. One layout at every size: the reader needs no other, and
-//   strips burned before small modules existed read as they always did.
-//   A module of 2 pixels is the smallest a reader can still find edges in;
-//   such a strip reads at its own size, not scaled down further.
+//   same strip. Even sizes only: the strip is then whole chroma samples in
+//   every subsampling (70 modules of an even size are a multiple of 4
+//   pixels) and whole pairs of RGB32 pixels, as the painter writes them. One layout at every size: the reader needs no
+//   other, and strips burned before small modules existed read as they always did. A module of 2 pixels is the smallest
+//   a reader can still find edges in; such a strip reads at its own size, not scaled down further.
 // - Two levels, 25% and 75% of the luma range, in luma only, over neutral
 //   chroma: far from both ends, so a range conversion, ringing or clipping
 //   does not flatten a module, and chroma subsampling and colour
@@ -66,7 +67,7 @@ inline constexpr int kGrid = 16;                                   // the strip'
 
 // Module sizes in pixels below scale 1, largest first, for frames the
 // strip at scale 1 does not fit.
-inline constexpr int kSmallModules[] = {6, 4, 3, 2};
+inline constexpr int kSmallModules[] = {6, 4, 2};
 
 // Levels as fractions of the luma range (of full scale in RGB).
 inline constexpr double kDark = 0.25;
