@@ -1,6 +1,7 @@
 #include "draw/strip.h"
 
 #include <cmath>
+#include <iterator>
 
 #include "draw/box_bytes.h"
 #include "draw/text_box.h"
@@ -14,6 +15,7 @@ using framecode::kGrid;
 using framecode::kHeightModules;
 using framecode::kModulePixels;
 using framecode::kModules;
+using framecode::kSmallModules;
 using framecode::kWidthModules;
 
 // A level between the format's dark and light ends: of the luma range in
@@ -33,16 +35,14 @@ std::vector<uint8_t> LevelBytes(const PixelFormat& f, double fraction) {
 int StripGeometry::width() const noexcept { return kWidthModules * module; }
 int StripGeometry::height() const noexcept { return kHeightModules * module; }
 
-bool PlaceStrip(int frame_width, int frame_height, int scale, int align, StripGeometry* strip) noexcept {
-  if (scale < 1 || align < 1 || align > 9 || scale > frame_height) return false;
-  const int64_t module = int64_t{kModulePixels} * scale;
-  const int64_t w = kWidthModules * module, h = kHeightModules * module;
+bool PlaceStrip(int frame_width, int frame_height, int module, int align, StripGeometry* strip) noexcept {
+  if (module < 1 || align < 1 || align > 9 || module > frame_height) return false;
+  const int64_t w = int64_t{kWidthModules} * module, h = int64_t{kHeightModules} * module;
   if (w > frame_width || h > frame_height) return false;
   const int column = (align - 1) % 3, row = (align - 1) / 3;  // 0 left/bottom, 1 centre, 2 right/top
   const int64_t x = column == 0 ? 0 : column == 1 ? (frame_width - w) / 2 : frame_width - w;
   const int64_t y = row == 2 ? 0 : row == 1 ? (frame_height - h) / 2 : frame_height - h;
-  *strip =
-      StripGeometry{static_cast<int>(x / kGrid * kGrid), static_cast<int>(y / kGrid * kGrid), static_cast<int>(module)};
+  *strip = StripGeometry{static_cast<int>(x / kGrid * kGrid), static_cast<int>(y / kGrid * kGrid), module};
   return true;
 }
 
@@ -99,12 +99,20 @@ std::optional<StripPainter> SetUpStrip(const char* filter, const VideoInfo& vi, 
   if (!format) return std::nullopt;
   StripGeometry strip{};
   int s = scale > 0 ? scale : AutoScale(vi.height);
-  while (!PlaceStrip(vi.width, vi.height, s, align, &strip)) {
-    if (scale > 0 || s == 1)
+  while (!PlaceStrip(vi.width, vi.height, kModulePixels * s, align, &strip)) {
+    if (scale > 0)
       env->ThrowError("%s: the strip at scale %d (%lldx%lld) does not fit the %dx%d frame", filter, s,
                       static_cast<long long>(kWidthModules) * kModulePixels * s,
                       static_cast<long long>(kHeightModules) * kModulePixels * s, vi.width, vi.height);
-    --s;
+    if (s > 1) {
+      --s;
+      continue;
+    }
+    for (const int module : kSmallModules)  // even: whole chroma samples and RGB32 pairs
+      if (PlaceStrip(vi.width, vi.height, module, align, &strip)) return StripPainter(*format, strip);
+    constexpr int kSmallest = std::end(kSmallModules)[-1];
+    env->ThrowError("%s: the strip of %d-pixel modules (%dx%d) does not fit the %dx%d frame", filter, kSmallest,
+                    kWidthModules * kSmallest, kHeightModules * kSmallest, vi.width, vi.height);
   }
   return StripPainter(*format, strip);
 }

@@ -22,10 +22,10 @@ struct StripGeometry {
   int height() const noexcept;
 };
 
-// The strip at `scale` (modules of 8 x scale pixels), aligned as on a
-// numeric keypad and moved towards the frame's top left onto the 16-pixel
-// grid; false when it does not fit.
-bool PlaceStrip(int frame_width, int frame_height, int scale, int align, StripGeometry* strip) noexcept;
+// The strip with modules of `module` pixels (8 x scale, or one of the
+// small sizes), aligned as on a numeric keypad and moved towards the
+// frame's top left onto the 16-pixel grid; false when it does not fit.
+bool PlaceStrip(int frame_width, int frame_height, int module, int align, StripGeometry* strip) noexcept;
 
 class StripPainter {
  public:
@@ -48,8 +48,9 @@ class StripPainter {
 };
 
 // TallyId's strip, set up once in its constructor: checks `align` and
-// `scale` (0: automatic, stepping down until it fits), raising "<filter>:
-// ..." errors through the host. Nothing for a format we do not draw.
+// `scale` (0: automatic, stepping down until it fits, then to the small
+// modules), raising "<filter>: ..." errors through the host. Nothing for a
+// format we do not draw.
 std::optional<StripPainter> SetUpStrip(const char* filter, const VideoInfo& vi, int scale, int align,
                                        IScriptEnvironment* env);
 

@@ -1,5 +1,8 @@
 #include "framecode/codec.h"
 
+#include <algorithm>
+#include <bit>
+
 namespace tallyburn::framecode {
 namespace {
 
@@ -42,6 +45,29 @@ std::optional<uint32_t> Decode(const DataRow& row) noexcept {
   const uint32_t number = GetBits(row, kNumberAt);
   if (GetBits(row, kCheckAt) != CheckOf(number)) return std::nullopt;
   return number;
+}
+
+std::optional<uint32_t> Recover(const DataRow& row, const int* doubtful, int count) noexcept {
+  static_assert(kMaxWrong == 1, "one wrong module: in the start and stop pairs, the check or the number");
+  if (count < 0 || count > kMaxDoubtful || (count > 0 && doubtful == nullptr)) return std::nullopt;
+  for (int i = 0; i < count; ++i)
+    if (doubtful[i] < 0 || doubtful[i] >= kModules) return std::nullopt;
+  for (uint32_t flips = 0; flips < 1u << count; ++flips) {
+    DataRow tried;
+    std::copy(row, row + kModules, tried);
+    for (int i = 0; i < count; ++i)
+      if ((flips >> i & 1) != 0) tried[doubtful[i]] = !tried[doubtful[i]];
+    const int marks_wrong = !tried[0] + tried[1] + tried[kStopAt] + !tried[kStopAt + 1];
+    if (marks_wrong > kMaxWrong) continue;
+    const uint32_t number = GetBits(tried, kNumberAt), check = GetBits(tried, kCheckAt);
+    const uint32_t syndrome = CheckOf(number) ^ check;
+    if (syndrome == 0) return number;
+    if (marks_wrong == kMaxWrong) continue;
+    if (std::popcount(syndrome) == 1) return number;  // one check module wrong
+    for (int bit = 0; bit < kNumberBits; ++bit)       // or one of the number's
+      if (CheckOf(number ^ 1u << bit) == check) return number ^ 1u << bit;
+  }
+  return std::nullopt;
 }
 
 }  // namespace tallyburn::framecode

@@ -19,4 +19,11 @@ void Encode(uint32_t number, DataRow& row) noexcept;
 // does not hold.
 std::optional<uint32_t> Decode(const DataRow& row) noexcept;
 
+// The number a data row read from a picture carries, or nothing: the
+// modules listed in `doubtful` (at most kMaxDoubtful, each read too near the
+// threshold to trust) may be either level, and one other module may be
+// wrong (kMaxWrong). At most one number can be that near a row: any two
+// numbers' rows differ in kDistance modules or more.
+std::optional<uint32_t> Recover(const DataRow& row, const int* doubtful, int count) noexcept;
+
 }  // namespace tallyburn::framecode

@@ -5,17 +5,29 @@
 #include <cstring>
 
 #include "framecode/codec.h"
+#include "framecode/layout.h"
 
 namespace tallyburn::framecode {
 namespace {
 
-// Between the dark and light levels in limited range (0.28 and 0.71 of full
-// scale at 8 bits) and in full range (0.25 and 0.75).
-constexpr float kMiddle = 0.49f;
-// The smallest module read: half of scale 1's 8 pixels, less a little.
-constexpr double kSmallestModule = 3.5;
+// The luma range's share of full scale (219 of 255 at 8 bits), and the
+// least contrast read, of full scale, less a little for rounding.
+constexpr float kRangeOfFullScale = 219.0f / 255;
+constexpr float kLeastLevels = static_cast<float>(kLeastContrast) * kRangeOfFullScale * 0.9f;
+// A scan line's edges are where it swings up or down by this much, of full
+// scale: first by a lot, which noise does not reach, then by less and less,
+// for strips of little contrast (each tried only where the one before
+// finds no strip in the picture).
+constexpr float kSwings[] = {0.2f, 0.1f, 0.05f};
+// The smallest module read, in pixels: two, less a little for rounding.
+constexpr double kSmallestModule = 1.8;
 // A clock module may measure this much off the mean, for blur and rounding.
 constexpr double kRunTolerance = 0.45;
+// A data module nearer the threshold than this share of half the contrast
+// is doubtful: tried at both levels, the most doubtful kMaxDoubtful first.
+constexpr double kDoubtful = 0.5;
+
+constexpr int kClockRuns = kModules - 1;  // the last clock module runs into the border
 
 }  // namespace
 
@@ -40,59 +52,119 @@ void Reader::LoadLine(const LumaView& luma, int y, std::vector<float>& out) cons
       for (int x = 0; x < luma.width; ++x) {
         float v;
         std::memcpy(&v, p + x * stride, 4);
-        out[x] = std::isfinite(v) ? v : 0.0f;
+        out[x] = std::isfinite(v) ? std::clamp(v, -4.0f, 4.0f) : 0.0f;
       }
   }
 }
 
-std::optional<uint32_t> Reader::ReadLine(const LumaView& luma, int y) {
+// The line's edges: it is followed up to each peak and down to each trough,
+// an extreme counting once the line has come back from it by `swing`; an
+// edge is where the line crosses halfway between a trough and the next
+// peak (or the other way), to a fraction of a pixel. Levels anywhere in the
+// range give the same edges.
+void Reader::FindEdges(float swing) {
+  edges_.clear();
+  const float* v = line_.data();
+  const int n = static_cast<int>(line_.size());
+  if (n == 0) return;
+  const auto edge = [&](int from, float a, int to, float b) {
+    const float mid = (a + b) / 2;
+    const bool rising = b > a;
+    for (int x = from + 1; x <= to; ++x) {
+      if (rising ? v[x] > mid : v[x] < mid) {
+        edges_.push_back({static_cast<float>(x - 1) + (mid - v[x - 1]) / (v[x] - v[x - 1]), rising});
+        return;
+      }
+    }
+  };
+  int dir = 0;  // 1 climbing to a peak, -1 falling to a trough, 0 not yet known
+  float lo = v[0], hi = v[0], last = 0;
+  int lo_x = 0, hi_x = 0, last_x = 0;  // the last extreme counted
+  for (int x = 1; x < n; ++x) {
+    const float s = v[x];
+    if (dir >= 0 && s > hi) {
+      hi = s;
+      hi_x = x;
+    }
+    if (dir <= 0 && s < lo) {
+      lo = s;
+      lo_x = x;
+    }
+    if (dir <= 0 && s - lo > swing) {  // a trough
+      if (dir < 0) edge(last_x, last, lo_x, lo);
+      last = lo, last_x = lo_x;
+      dir = 1, hi = s, hi_x = x;
+    } else if (dir >= 0 && hi - s > swing) {  // a peak
+      if (dir > 0) edge(last_x, last, hi_x, hi);
+      last = hi, last_x = hi_x;
+      dir = -1, lo = s, lo_x = x;
+    }
+  }
+  if (dir > 0) edge(last_x, last, hi_x, hi);
+  if (dir < 0) edge(last_x, last, lo_x, lo);
+}
+
+// The strip whose clock starts at edge `first`, if there is one there.
+std::optional<uint32_t> Reader::ReadClock(const LumaView& luma, int y, size_t first) {
+  const Edge* e = edges_.data() + first;
+  const double module = static_cast<double>(e[kClockRuns].x - e[0].x) / kClockRuns;
+  const double before = first > 0 ? e[0].x - e[-1].x : e[0].x;
+  const double after = (first + kClockRuns + 1 < edges_.size() ? e[kClockRuns + 1].x : luma.width) - e[kClockRuns].x;
+  if (module < kSmallestModule || before < module * 0.6 || after < module * 1.4) return std::nullopt;
+  for (int k = 0; k < kClockRuns; ++k)
+    if (std::abs(e[k + 1].x - e[k].x - module) > module * kRunTolerance) return std::nullopt;
+
+  // Module k's level on a line: the mean of its middle half.
+  const double half = module / 4;
+  const auto level = [&](const std::vector<float>& line, int k) {
+    const double centre = e[0].x + (k + 0.5) * module;
+    int from = static_cast<int>(std::ceil(centre - half)), to = static_cast<int>(std::floor(centre + half));
+    if (from > to) from = to = static_cast<int>(std::lround(centre));
+    from = std::max(from, 0);
+    to = std::min(to, luma.width - 1);
+    if (from > to) return 0.0;
+    double sum = 0;
+    for (int x = from; x <= to; ++x) sum += line[x];
+    return sum / (to - from + 1);
+  };
+  // The clock's own levels set the threshold for the data row.
+  double light = 0, dark = 0;
+  for (int k = 0; k < kClockRuns; ++k) (k % 2 == 0 ? light : dark) += level(line_, k);
+  constexpr int kLightRuns = (kClockRuns + 1) / 2, kDarkRuns = kClockRuns / 2;  // 34 and 33
+  light /= kLightRuns;
+  dark /= kDarkRuns;
+  if (light - dark < kLeastLevels) return std::nullopt;
+  const double threshold = (light + dark) / 2, half_contrast = (light - dark) / 2;
+
+  // The data row is the next module row: the same place in it as the scan
+  // line in the clock's.
+  const int data_y = y + static_cast<int>(std::lround(module));
+  if (data_y >= luma.height) return std::nullopt;
+  LoadLine(luma, data_y, below_);
+  DataRow row;
+  double doubt[kModules];
+  int doubtful[kMaxDoubtful];
+  int count = 0;
+  for (int k = 0; k < kModules; ++k) {
+    const double v = level(below_, k);
+    row[k] = v > threshold;
+    doubt[k] = std::abs(v - threshold) / half_contrast;
+    // The most doubtful modules, kept in order, least sure first.
+    if (doubt[k] >= kDoubtful || (count == kMaxDoubtful && doubt[k] >= doubt[doubtful[count - 1]])) continue;
+    int at = std::min(count, kMaxDoubtful - 1);
+    count = std::min(count + 1, kMaxDoubtful);
+    for (; at > 0 && doubt[doubtful[at - 1]] > doubt[k]; --at) doubtful[at] = doubtful[at - 1];
+    doubtful[at] = k;
+  }
+  return Recover(row, doubtful, count);
+}
+
+std::optional<uint32_t> Reader::ReadLine(const LumaView& luma, int y, float swing) {
   LoadLine(luma, y, line_);
-  runs_.clear();
-  for (int x = 0; x < luma.width; ++x) {
-    const bool light = line_[x] > kMiddle;
-    if (runs_.empty() || runs_.back().light != light)
-      runs_.push_back({x, 1, light});
-    else
-      ++runs_.back().length;
-  }
-  constexpr int kClockRuns = kModules - 1;  // the last clock module runs into the border
-  for (size_t i = 1; i + kClockRuns < runs_.size(); ++i) {
-    if (!runs_[i].light) continue;
-    const Run& first = runs_[i];
-    const Run& end = runs_[i + kClockRuns];  // module 67 and the border, dark
-    const double module = static_cast<double>(end.start - first.start) / kClockRuns;
-    if (module < kSmallestModule || runs_[i - 1].length < module * 0.6 || end.length < module * 1.4) continue;
-    bool even = true;
-    for (int k = 0; k < kClockRuns && even; ++k)
-      even = std::abs(runs_[i + k].length - module) <= module * kRunTolerance;
-    if (!even) continue;
-
-    // The clock's own levels set the threshold for the data row.
-    double light_sum = 0, dark_sum = 0;
-    for (int k = 0; k < kClockRuns; ++k) {
-      const Run& r = runs_[i + k];
-      (r.light ? light_sum : dark_sum) += line_[r.start + r.length / 2];
-    }
-    constexpr int kLightRuns = (kClockRuns + 1) / 2, kDarkRuns = kClockRuns / 2;  // 34 and 33
-    const double threshold = (light_sum / kLightRuns + dark_sum / kDarkRuns) / 2;
-
-    // The data row is the next module row: the same place in it as the scan
-    // line in the clock's; each module read as the mean of its middle half.
-    const int data_y = y + static_cast<int>(std::lround(module));
-    if (data_y >= luma.height) continue;
-    LoadLine(luma, data_y, below_);
-    DataRow row;
-    const double half = std::max(1.0, module / 4);
-    for (int k = 0; k < kModules; ++k) {
-      const double centre = first.start + (k + 0.5) * module;
-      const int from = std::max(0, static_cast<int>(centre - half));
-      const int to = std::min(luma.width - 1, static_cast<int>(centre + half));
-      double sum = 0;
-      for (int x = from; x <= to; ++x) sum += below_[x];
-      row[k] = sum / (to - from + 1) > threshold;
-    }
-    if (const std::optional<uint32_t> number = Decode(row)) return number;
-  }
+  FindEdges(swing);
+  for (size_t i = 0; i + kClockRuns < edges_.size(); ++i)
+    if (edges_[i].rising)
+      if (const auto number = ReadClock(luma, y, i)) return number;
   return std::nullopt;
 }
 
@@ -101,12 +173,15 @@ std::optional<uint32_t> Reader::Read(const LumaView& luma) {
       (luma.bytes_per_sample != 1 && luma.bytes_per_sample != 2 && luma.bytes_per_sample != 4))
     return std::nullopt;
   if (last_y_ >= 0 && last_y_ < luma.height)
-    if (const auto number = ReadLine(luma, last_y_)) return number;
-  // Every other line: a module of half scale is still 4 lines high.
-  for (int y = 1; y < luma.height; y += 2) {
-    if (const auto number = ReadLine(luma, y)) {
-      last_y_ = y;
-      return number;
+    if (const auto number = ReadLine(luma, last_y_, last_swing_)) return number;
+  // Every line: a module of 2 pixels is 2 lines high.
+  for (const float swing : kSwings) {
+    for (int y = 0; y < luma.height; ++y) {
+      if (const auto number = ReadLine(luma, y, swing)) {
+        last_y_ = y;
+        last_swing_ = swing;
+        return number;
+      }
     }
   }
   return std::nullopt;

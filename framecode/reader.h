@@ -1,5 +1,7 @@
 // Finds and reads the frame code in a picture's luma, at any scale from
-// about half to several times the size it was burned at.
+// modules of about 2 pixels (an eighth of a 1080p burn, half of one at
+// 320x180) to several times the size it was burned at, with its levels
+// anywhere in the range.
 #pragma once
 
 #include <cstddef>
@@ -31,17 +33,19 @@ class Reader {
   std::optional<uint32_t> Read(const LumaView& luma);
 
  private:
-  struct Run {
-    int start;
-    int length;
-    bool light;
+  struct Edge {
+    float x;  // where the line crosses halfway between the levels either side
+    bool rising;
   };
-  std::optional<uint32_t> ReadLine(const LumaView& luma, int y);
+  std::optional<uint32_t> ReadLine(const LumaView& luma, int y, float swing);
+  std::optional<uint32_t> ReadClock(const LumaView& luma, int y, size_t first);
   void LoadLine(const LumaView& luma, int y, std::vector<float>& out) const;
+  void FindEdges(float swing);
 
   std::vector<float> line_, below_;
-  std::vector<Run> runs_;
+  std::vector<Edge> edges_;
   int last_y_ = -1;
+  float last_swing_ = 0;
 };
 
 }  // namespace tallyburn::framecode

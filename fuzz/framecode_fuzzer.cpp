@@ -1,6 +1,8 @@
 // The frame code's decoder and reader on any bytes: a number comes out only
-// with a valid check (its data row is exactly the one it encodes to), or
+// with a valid check (its data row is exactly the one it encodes to, or
+// within the doubtful modules and one more of it when recovered), or
 // nothing; never a crash.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -25,6 +27,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::fprintf(stderr, "decoded %u from a row it does not encode to\n", *number);
         std::abort();
       }
+  }
+  // The same row recovered with up to kMaxDoubtful doubtful modules (byte
+  // 9's low bits say how many, bytes 10 and 11 and byte 9's top bits
+  // where): a number comes out only where its row differs from this one in
+  // the doubtful modules and at most kMaxWrong others.
+  const int count = data[9] % (framecode::kMaxDoubtful + 1);
+  const int doubtful[] = {data[10] % framecode::kModules, data[11] % framecode::kModules,
+                          (data[9] >> 2) % framecode::kModules};
+  if (const auto number = framecode::Recover(row, doubtful, count)) {
+    framecode::DataRow again;
+    framecode::Encode(*number, again);
+    int wrong = 0;
+    for (int k = 0; k < framecode::kModules; ++k)
+      if (again[k] != row[k] && std::find(doubtful, doubtful + count, k) == doubtful + count) ++wrong;
+    if (wrong > framecode::kMaxWrong) {
+      std::fprintf(stderr, "recovered %u from a row %d modules off it\n", *number, wrong);
+      std::abort();
+    }
   }
   // Then a picture: width, height and sample size from the next bytes, the
   // rest its samples (a short picture is cut to the bytes there are).

@@ -28,10 +28,10 @@ constexpr const char* kVerifyHelp = R"(usage: tallyburn verify [options] [INPUT]
 
 Reads the frame code TallyId burned into every frame of a video (INPUT, or
 - for standard input, the default) in any colour space and depth, at any
-size from half to double the one it was burned at, and reports the frames
-read, decoded and unreadable, the numbers dropped, repeated and out of
-order, where the stream starts and ends, and runs of unreadable frames.
-INPUT is read as the tool's sources read it:
+size down to modules of 2 pixels and with its two levels anywhere in the
+range, and reports the frames read, decoded and unreadable, the numbers
+dropped, repeated and out of order, where the stream starts and ends, and
+runs of unreadable frames. INPUT is read as the tool's sources read it:
 )";
 
 constexpr const char* kVerifyHelpTail = R"(

@@ -50,6 +50,21 @@ TEST_P(TallyIdFormatTest, ReadsBackAndChangesOnlyTheStrip) {
   }
 }
 
+TEST_P(TallyIdFormatTest, SmallModulesReadBackAndChangeOnlyTheStrip) {
+  const PixelFormat& f = GetParam();
+  const struct { int width, height, module; } cases[] = {{480, 270, 6}, {320, 180, 4}, {160, 90, 2}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
+    const PClip src = Source({.width = c.width, .height = c.height, .pixel_type = f.pixel_type, .num_frames = 2});
+    const PVideoFrame out = env.FetchFrame(Apply("TallyId", {{"", src}, {"start", 7}}), 1);
+    framecode::Reader reader;
+    EXPECT_EQ(reader.Read(LumaOf(env, out, f)), 8u);
+    const int w = 70 * c.module, x = (c.width - w) / 2 / 16 * 16;
+    ExpectOnlyTheBox(env, out, env.FetchFrame(src, 1), f, ExpectedBox{x, 0, x + w, 4 * c.module, x, 0, 0, 1},
+                     {framecode::kDark, framecode::kLight});
+  }
+}
+
 std::vector<PixelFormat> Formats() {
   int count = 0;
   const PixelFormat* all = AllPixelFormats(&count);
@@ -65,7 +80,17 @@ TEST_F(TallyIdTest, TheStripScalesWithTheFrame) {
   const PixelFormat f = *DescribePixelType(VideoInfo::CS_YV12);
   const struct {
     int width, height, module;
-  } cases[] = {{640, 480, 8}, {1280, 720, 16}, {1920, 1080, 24}, {3840, 2160, 48}, {1440, 1080, 16}};
+  } cases[] = {{640, 480, 8},
+               {1280, 720, 16},
+               {1920, 1080, 24},
+               {3840, 2160, 48},
+               {1440, 1080, 16},
+               // Below 560 pixels across: smaller modules, the largest that fit.
+               {480, 270, 6},
+               {426, 240, 6},
+               {320, 180, 4},
+               {256, 144, 2},
+               {160, 90, 2}};
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height));
     const PClip src = Source({.width = c.width, .height = c.height, .pixel_type = f.pixel_type, .num_frames = 3});
@@ -81,6 +106,8 @@ TEST_F(TallyIdTest, TheStripScalesWithTheFrame) {
 TEST_F(TallyIdTest, RefusalsNameTheBadValue) {
   const PClip clip = Source({.width = 640, .height = 480});
   const PClip small = Source({.width = 320, .height = 240});
+  const PClip tiny = Source({.width = 136, .height = 90});
+  const PClip flat = Source({.width = 640, .height = 6});
   const struct {
     std::vector<Argument> args;
     const char* message;
@@ -89,7 +116,9 @@ TEST_F(TallyIdTest, RefusalsNameTheBadValue) {
       {{{"", clip}, {"align", 0}}, "TallyId: align must be 1 to 9 (as on a numeric keypad), not 0"},
       {{{"", clip}, {"scale", -1}}, "TallyId: scale must be 0 (automatic) to 64, not -1"},
       {{{"", clip}, {"scale", 2}}, "TallyId: the strip at scale 2 (1120x64) does not fit the 640x480 frame"},
-      {{{"", small}}, "TallyId: the strip at scale 1 (560x32) does not fit the 320x240 frame"},
+      {{{"", small}, {"scale", 1}}, "TallyId: the strip at scale 1 (560x32) does not fit the 320x240 frame"},
+      {{{"", tiny}}, "TallyId: the strip of 2-pixel modules (140x8) does not fit the 136x90 frame"},
+      {{{"", flat}}, "TallyId: the strip of 2-pixel modules (140x8) does not fit the 640x6 frame"},
   };
   for (const auto& c : cases) EXPECT_EQ(ErrorOf("TallyId", c.args), c.message);
 }

@@ -582,6 +582,97 @@ TEST(VerifyPageTest, ChromiumShowsTheDropsRepeatsAndQualityWhereTheyHappened) {
   }
 }
 
+// What a delivery chain or a capture does to the picture, made by ffmpeg
+// from a short burn: where every frame must read, each reads its own number;
+// where frames are mixed (a blend, fields of two frames), each reads one of
+// its sources or nothing. Never another number.
+struct Damage {
+  const char* name;
+  const char* burn;     // the script TallyId burns
+  const char* encoder;  // an ffmpeg encoder the chain needs, or none
+  std::string ffmpeg;   // between the input and the output
+  int sources = 0;      // 0: every frame reads its own number; k: frame i
+                        // carries k * i or k * i + 1, or reads as nothing
+};
+
+void PrintTo(const Damage& d, std::ostream* os) { *os << d.name; }
+
+bool HaveEncoder(const char* name) {
+  return std::system(("ffmpeg -hide_banner -encoders 2> /dev/null | grep -q ' " + std::string(name) + " '").c_str()) ==
+         0;
+}
+
+class VerifyDamageTest : public ::testing::TestWithParam<Damage> {};
+
+TEST_P(VerifyDamageTest, ReadsWhatAPersonCanStillSeeAndNeverAnotherNumber) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const Damage& d = GetParam();
+  if (d.encoder != nullptr && !HaveEncoder(d.encoder)) GTEST_SKIP() << "this ffmpeg has no " << d.encoder;
+  TempDir dir;
+  const RunResult burn = RunTool(dir, {d.burn, "-o", "burned.y4m"});
+  ASSERT_EQ(burn.status, 0) << burn.err;
+  const RunResult trip = Shell(
+      dir, "ffmpeg -v error -i burned.y4m " + d.ffmpeg + " -fps_mode passthrough -strict -1 -f yuv4mpegpipe out.y4m");
+  ASSERT_EQ(trip.status, 0) << trip.err;
+  const RunResult r = RunTool(dir, {"verify", "out.y4m", "--json", "report.json"});
+  ASSERT_NE(r.status, 2) << r.err;
+  const auto numbers = nlohmann::json::parse(ReadFile(dir.Path("report.json")))["numbers"];
+  ASSERT_GT(numbers.size(), 4u);
+  for (size_t i = 0; i < numbers.size(); ++i) {
+    const auto& n = numbers[i];
+    if (d.sources == 0) {
+      EXPECT_EQ(n, i) << "frame " << i;
+    } else if (!n.is_null()) {
+      EXPECT_TRUE(n == d.sources * i || n == d.sources * i + 1) << "frame " << i << " read as " << n;
+    }
+  }
+}
+
+const std::string kX264Fast =
+    "-c:v libx264 -preset veryfast -crf 30 -pix_fmt yuv420p -f matroska - | ffmpeg -v error -i -";
+
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, VerifyDamageTest,
+    ::testing::Values(
+        // Levels that moved together, and contrast down to a fifth of the
+        // strip's (a tenth of the range).
+        Damage{"dim_capture", "ColorBars(640, 360, length=8).TallyId()", nullptr, "-vf lutyuv=y=val*0.6"},
+        Damage{"tv_picture_mode", "ColorBars(640, 360, length=8).TallyId()", nullptr,
+               "-vf eq=contrast=0.8:brightness=0.06:gamma=1.4"},
+        Damage{"bright_and_flat", "ColorBars(640, 360, length=8).TallyId()", nullptr,
+               "-vf eq=contrast=0.3:brightness=0.35"},
+        Damage{"a_tenth_of_the_range", "ColorBars(640, 360, length=8).TallyId()", nullptr, "-vf eq=contrast=0.2"},
+        // The lowest rungs of a ladder, and strips burned into small frames.
+        Damage{"eighth_of_1080p", "ColorBars(1920, 1080, length=6).TallyId()", "libx264",
+               "-vf scale=256:144 " + kX264Fast},
+        Damage{"burned_at_320x180", "ColorBars(320, 180, length=8).TallyId()", "libx264", kX264Fast},
+        Damage{"burned_at_256x144", "ColorBars(256, 144, length=8).TallyId()", "libx264", kX264Fast},
+        Damage{"burned_at_160x90", "ColorBars(160, 90, length=8).TallyId()", "libx264", kX264Fast},
+        Damage{"half_of_320x180", "ColorBars(320, 180, length=8).TallyId()", nullptr, "-vf scale=160:90"},
+        // Low-rate encoders.
+        Damage{"svt_av1_crf50", "ColorBars(1280, 720, length=24).TallyId()", "libsvtav1",
+               "-c:v libsvtav1 -crf 50 -preset 12 -f matroska - | ffmpeg -v error -i -"},
+        Damage{"vp9_low_rate", "ColorBars(640, 360, length=12).TallyId()", "libvpx-vp9",
+               "-c:v libvpx-vp9 -b:v 80k -deadline realtime -cpu-used 8 -f webm - | ffmpeg -v error -i -"},
+        Damage{"hevc_low_rate", "ColorBars(640, 360, length=12).TallyId()", "libx265",
+               "-c:v libx265 -preset ultrafast -crf 40 -x265-params log-level=none -f matroska - | "
+               "ffmpeg -v error -i -"},
+        // The picture moved and resized.
+        Damage{"letterbox", "ColorBars(640, 360, length=8).TallyId()", nullptr, "-vf scale=640:270,pad=640:360:0:45"},
+        Damage{"overscan_crop", "ColorBars(640, 360, length=8).TallyId()", nullptr,
+               "-vf crop=iw*0.95:ih*0.95,scale=640:360"},
+        // A camera pointed at a screen.
+        Damage{"tilted", "ColorBars(640, 360, length=8).TallyId()", nullptr, "-vf rotate=0.4*PI/180:fillcolor=black"},
+        Damage{"blurred", "ColorBars(640, 360, length=8).TallyId()", nullptr, "-vf gblur=sigma=2"},
+        Damage{"noisy", "ColorBars(640, 360, length=8).TallyId()", nullptr, "-vf noise=alls=20:allf=t"},
+        // Frames mixed from two sources.
+        Damage{"blended", "ColorBars(640, 360, length=8).TallyId()", nullptr, "-vf tblend=all_mode=average", 1},
+        Damage{"blended_unevenly", "ColorBars(640, 360, length=8).TallyId()", nullptr,
+               "-vf tblend=all_mode=normal:all_opacity=0.3", 1},
+        Damage{"fields_of_two_frames", "ColorBars(640, 360, length=12).TallyId()", nullptr,
+               "-vf tinterlace=mode=interleave_top", 2}),
+    [](const auto& p) { return std::string(p.param.name); });
+
 TEST(VerifyCommandTest, CouldNotRunIsTwo) {
   TempDir dir;
   for (const std::vector<std::string>& args :
