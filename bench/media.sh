@@ -1,75 +1,75 @@
 #!/usr/bin/env bash
-# Times, on one 1080p H.264 file with AAC sound, in turns, the best of
-# several rounds of each:
-#   ffmpeg     ffmpeg -i in.mp4 -c:v libx264 -preset veryfast -c:a copy   (decode and encode, no burn: the limit)
-#   tallyburn  tallyburn 'MediaSource("in.mp4").TallyTC()' -o out.mp4 --codec libx264 --codec-options preset=veryfast
-#   drawtext   ffmpeg ... -vf drawtext=timecode=... (ffmpeg's own burn-in, run only to time it)
-# and prints the tool's time against the limit (goal: 1.05x) and against
-# drawtext (goal: below 1x).
+# Decoding a 1080p H.264 MP4 in one run, each command's best of several
+# rounds taken in turn:
+#   ffmpeg  ffmpeg -i in.mp4 -f null -          (the decode alone: the limit)
+#   verify  tallyburn verify in.mp4             (decode and read every frame code)
+#   source  tallyburn 'MediaSource("in.mp4")' -o /dev/null   (decode, copy, write)
+#   index   tallyburn --info 'MediaSource("in.mp4")'         (open and count the frames)
+# and the ratios: verify to ffmpeg (goal: 1.05x), and what counting the
+# frames by demuxing the file once costs beside the decode. Wall time is
+# the measure; processor time (every thread's) is shown beside it, steadier
+# on a busy machine.
 # usage: bench/media.sh [BUILD_DIR] [FRAMES] [RUNS]
 set -euo pipefail
 build=${1:-build}
-frames=${2:-240}
-runs=${3:-3}
+frames=${2:-250}
+runs=${3:-5}
 tool="$build/tallyburn"
 [[ -x "$tool" ]] || { echo "no $tool: build the tallyburn_tool target first" >&2; exit 1; }
-command -v ffmpeg > /dev/null || { echo "no ffmpeg" >&2; exit 1; }
+command -v ffmpeg > /dev/null || { echo "no ffmpeg: bash scripts/install-packages" >&2; exit 1; }
 
 dir=$(mktemp -d)
 trap 'rm -rf "$dir"' EXIT
 in="$dir/in.mp4"
-# A picture that moves and sound, encoded as a camera or an editor would.
-ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -f lavfi -i "sine=r=48000" -frames:v "$frames" \
-  -t "$((frames / 25))" -c:v libx264 -preset medium -pix_fmt yuv420p -c:a aac -shortest "$in"
+# A moving picture with the frame code burned in, as a delivered file has.
+ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -frames:v "$frames" -f yuv4mpegpipe - \
+  | "$tool" --no-progress 'Y4MSource("-").TallyId()' -o - \
+  | ffmpeg -v error -f yuv4mpegpipe -i - -c:v libx264 -preset veryfast -crf 23 "$in"
 cat "$in" > /dev/null  # into the page cache
 
-# Wall and CPU (user + system, children included) milliseconds of the
-# command line in $1: on a machine shared with other work the CPU time is
-# the steadier measure.
-measure() {
-  local TIMEFORMAT='%R %U %S' out
-  out=$({ time bash -c "$1" > /dev/null 2>&1; } 2>&1)
-  awk '{ printf "%d %d\n", $1 * 1000, ($2 + $3) * 1000 }' <<< "$out"
+elapsed() {  # wall nanoseconds of the command in $1
+  local t0 t1
+  t0=$(date +%s%N)
+  bash -c "$1"
+  t1=$(date +%s%N)
+  echo $((t1 - t0))
 }
 
-# best NAME COMMAND: times COMMAND and keeps the best wall time in
-# ${NAME}_wall and the best CPU time in ${NAME}_cpu.
+cpu() {  # user + system microseconds of the command in $1 (its threads summed)
+  TIMEFORMAT='%3U %3S'
+  local t
+  t=$({ time bash -c "$1" > /dev/null 2>&1; } 2>&1)
+  awk -v t="$t" 'BEGIN { split(t, a, " "); printf "%d", (a[1] + a[2]) * 1e6 }'
+}
+
+# best NAME COMMAND: times COMMAND and keeps the best wall time in $NAME and
+# the best processor time in ${NAME}_cpu.
 best() {
-  local wall cpu w="${1}_wall" c="${1}_cpu"
-  read -r wall cpu < <(measure "$2")
-  if [[ -z "${!w:-}" || $wall -lt ${!w} ]]; then printf -v "$w" '%s' "$wall"; fi
-  if [[ -z "${!c:-}" || $cpu -lt ${!c} ]]; then printf -v "$c" '%s' "$cpu"; fi
+  local t c cpu_name="${1}_cpu"
+  t=$(elapsed "$2")
+  if [[ -z "${!1}" || $t -lt ${!1} ]]; then printf -v "$1" '%s' "$t"; fi
+  c=$(cpu "$2")
+  if [[ -z "${!cpu_name}" || $c -lt ${!cpu_name} ]]; then printf -v "$cpu_name" '%s' "$c"; fi
 }
 
-drawtext_filter="drawtext=timecode='00\\:00\\:00\\:00':rate=25:fontcolor=white:box=1:boxcolor=black:x=(w-tw)/2:y=h-th"
-have_drawtext=1
-ffmpeg -v error -y -i "$in" -frames:v 1 -vf "$drawtext_filter" -f null - 2> /dev/null || have_drawtext=0
-
+plain="" verify="" source="" index="" plain_cpu="" verify_cpu="" source_cpu="" index_cpu=""
 for ((i = 0; i < runs; i++)); do
-  best ffmpeg "ffmpeg -v error -y -i '$in' -c:v libx264 -preset veryfast -c:a copy '$dir/ffmpeg.mp4'"
-  best tallyburn "'$tool' --no-progress 'MediaSource(\"$in\").TallyTC()' -o '$dir/tallyburn.mp4' --codec libx264 --codec-options preset=veryfast"
-  if ((have_drawtext)); then
-    best drawtext "ffmpeg -v error -y -i '$in' -vf \"$drawtext_filter\" -c:v libx264 -preset veryfast -c:a copy '$dir/drawtext.mp4'"
-  fi
+  best plain "ffmpeg -v error -i '$in' -f null -"
+  best verify "'$tool' verify --no-progress '$in' 2> /dev/null"
+  best source "'$tool' --no-progress 'MediaSource(\"$in\")' -o /dev/null"
+  best index "'$tool' --info 'MediaSource(\"$in\")' > /dev/null"
 done
 
-report() {  # name
-  local w="${1}_wall" c="${1}_cpu"
-  awk -v n="$1" -v w="${!w}" -v c="${!c}" -v f="$frames" \
-    'BEGIN { printf "%-10s %8.0f ms wall %6.1f fps %8.0f ms cpu\n", n, w, f / (w / 1e3), c }'
+report() {  # name wall-nanoseconds cpu-microseconds
+  awk -v n="$1" -v t="$2" -v c="$3" -v f="$frames" \
+    'BEGIN { printf "%-7s %8.1f ms %8.1f fps %8.1f ms of processor time\n", n, t / 1e6, f / (t / 1e9), c / 1e3 }'
 }
-ratio() {  # name against goal
-  local bw="${1}_wall" bc="${1}_cpu" lw="${2}_wall" lc="${2}_cpu"
-  awk -v bw="${!bw}" -v bc="${!bc}" -v lw="${!lw}" -v lc="${!lc}" -v a="$1" -v b="$2" -v g="$3" \
-    'BEGIN { printf "%s: %.3fx %s wall, %.3fx cpu (goal: %s)\n", a, bw / lw, b, bc / lc, g }'
-}
-echo "$frames frames of 1920x1080 H.264 with AAC, to H.264 veryfast with the sound copied, best of $runs rounds:"
-report ffmpeg
-report tallyburn
-((have_drawtext)) && report drawtext
-ratio tallyburn ffmpeg "1.05x; ffmpeg decodes and encodes without a burn"
-if ((have_drawtext)); then
-  ratio tallyburn drawtext "below 1x; ffmpeg burns its timecode with drawtext"
-else
-  echo "drawtext: not in this ffmpeg (or no font): not timed"
-fi
+echo "$frames frames of 1920x1080 H.264 ($(( $(stat -c %s "$in") / 1000 )) kB), best of $runs rounds:"
+report ffmpeg "$plain" "$plain_cpu"
+report verify "$verify" "$verify_cpu"
+report source "$source" "$source_cpu"
+report index "$index" "$index_cpu"
+awk -v p="$plain" -v v="$verify" -v pc="$plain_cpu" -v vc="$verify_cpu" \
+  'BEGIN { printf "verify of an H.264 file: %.2fx ffmpeg -f null (goal: 1.05x); processor time %.2fx\n", v / p, vc / pc }'
+awk -v p="$plain" -v s="$source" 'BEGIN { printf "MediaSource to /dev/null as YUV4MPEG2: %.2fx ffmpeg -f null\n", s / p }'
+awk -v p="$plain" -v x="$index" 'BEGIN { printf "opening and counting the frames: %.1f%% of the decode\n", x * 100 / p }'

@@ -19,6 +19,9 @@ namespace {
 
 // Loading libraries named by fuzzed text is not what is under test.
 AVSValue __cdecl NoLoadPlugin(AVSValue, void*, IScriptEnvironment* env) { env->ThrowError("LoadPlugin: disabled"); }
+// Nor are the files FFmpeg's demuxers would probe (tests/tool/media_test.cpp
+// covers MediaSource).
+AVSValue __cdecl NoMediaSource(AVSValue, void*, IScriptEnvironment* env) { env->ThrowError("MediaSource: disabled"); }
 
 }  // namespace
 
@@ -36,6 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tool::RegisterBuiltins(env, context);
   env.LoadPlugin(TALLYBURN_PLUGIN_PATH);
   env.AddFunction("LoadPlugin", "s", NoLoadPlugin, nullptr);
+  env.AddFunction("MediaSource", "s[track]i[fps_num]i[fps_den]i", NoMediaSource, nullptr);
   try {
     const AVSValue v = tool::EvaluateScript(env, std::string(reinterpret_cast<const char*>(data), size));
     if (v.IsClip()) v.AsClip()->GetVideoInfo();

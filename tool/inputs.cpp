@@ -81,7 +81,13 @@ bool AnyFile(std::string_view) { return true; }
 std::unique_ptr<PictureReader> OpenY4m(const std::string& path) {
   return std::make_unique<Y4mPictures>(InputStream::Open(path));
 }
-std::unique_ptr<PictureReader> OpenMedia(const std::string& path) { return MediaInput::Open(path, MediaOptions{}); }
+std::unique_ptr<PictureReader> OpenMedia(const std::string& path) {
+  // A delivered file may have gaps where frames were dropped: its frames
+  // are read as they come, each with its own time.
+  MediaOptions options;
+  options.any_spacing = true;
+  return MediaInput::Open(path, options);
+}
 
 // In the order they are tried: a header first, FFmpeg for the rest.
 constexpr InputKind kInputs[] = {

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstring>
+#include <filesystem>
 #include <numeric>
 
 #include "draw/pixel_format.h"
@@ -161,6 +162,8 @@ struct MediaInput::State {
   std::vector<int64_t> times;   // per frame, presentation order
   std::vector<int> packet_of;   // per frame, its packet's decode index
   std::vector<int> key_before;  // per frame: the key packet decoding starts from
+  std::vector<int> last_key;    // per packet: the last key packet at or before it
+  bool guessed = false;         // some packets had no presentation time stamp
 
   // Where decoding stands.
   int delivered = -1;       // the frame in `picture`, or -1
@@ -179,14 +182,19 @@ struct MediaInput::State {
   void Index();
   void SetRate();
   void OpenDecoder();
-  void Seek(int n);
-  bool Decode();  // the next frame out of the decoder into `frame`; false at its end
+  void Seek(int key);  // to the key packet of this decode index
+  bool Decode();       // the next frame out of the decoder into `frame`; false at its end
   int FrameIndexOf(const AVFrame& f) const;
   void Present(double time);
   void Reopen();
 };
 
 void MediaInput::State::Open() {
+  // A pipe or a device could be read only once, and its frames not sought.
+  std::error_code ec;
+  const auto status = std::filesystem::status(path, ec);
+  if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
+    Fail("is not a file (MediaSource reads files; a YUV4MPEG2 pipe is Y4MSource(\"-\")'s)");
   AVFormatContext* raw = nullptr;
   const int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
   if (r < 0) Fail(r == AVERROR(ENOENT) ? "no such file" : "cannot open: " + AvError(r));
@@ -252,6 +260,7 @@ void MediaInput::State::Index() {
         Fail("its video packets carry no time stamps");
       }
       packets.push_back({ts, p->dts, (p->flags & AV_PKT_FLAG_KEY) != 0});
+      guessed = guessed || p->pts == AV_NOPTS_VALUE;
       if (p->pos >= 0) end = p->pos + p->size;
     }
     av_packet_unref(p);
@@ -283,7 +292,7 @@ void MediaInput::State::Index() {
   for (size_t n = 0; n < order.size(); ++n) times[n] = packets[order[n]].ts;
   // Decoding from a key packet gives every frame shown at or after it that
   // comes after it in decode order.
-  std::vector<int> last_key(packets.size());
+  last_key.resize(packets.size());
   int key = 0;
   for (size_t i = 0; i < packets.size(); ++i) {
     if (packets[i].key) key = static_cast<int>(i);
@@ -293,7 +302,10 @@ void MediaInput::State::Index() {
   for (size_t n = 0; n < order.size(); ++n) {
     int k = last_key[order[n]];
     while (k > 0 && packets[k].ts > times[n]) k = last_key[k - 1];
-    key_before[n] = k;
+    // Packets without their own presentation time (AVI's) tell neither
+    // which frame a decoded one is nor what a key frame starts: such files
+    // are decoded from the start, their frames counted as they come.
+    key_before[n] = guessed ? 0 : k;
   }
 }
 
@@ -310,6 +322,7 @@ void MediaInput::State::SetRate() {
   av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
   vi.fps_numerator = static_cast<unsigned>(rate.num);
   vi.fps_denominator = static_cast<unsigned>(rate.den);
+  if (options.any_spacing) return;
   // Every frame within half a frame of its place on that clock.
   const double step = av_q2d(av_inv_q(rate)) / av_q2d(stream->time_base);
   for (size_t n = 1; n < times.size(); ++n) {
@@ -334,8 +347,7 @@ void MediaInput::State::Reopen() {
   OpenDecoder();
 }
 
-void MediaInput::State::Seek(int n) {
-  const int key = key_before[static_cast<size_t>(n)];
+void MediaInput::State::Seek(int key) {
   av_frame_unref(frame.get());
   delivered = position = -1;
   input_done = flushed = false;
@@ -349,6 +361,7 @@ void MediaInput::State::Seek(int n) {
 }
 
 int MediaInput::State::FrameIndexOf(const AVFrame& f) const {
+  if (guessed) return -1;
   const int64_t ts = f.best_effort_timestamp != AV_NOPTS_VALUE ? f.best_effort_timestamp : f.pts;
   // Frames that share a time stamp come in presentation order.
   const size_t next = static_cast<size_t>(position + 1);
@@ -427,8 +440,7 @@ void MediaInput::State::Present(double time) {
     if (!scaler || converted->format != target) {
       // Lossless: no resizing, and chroma samples repeated where more are needed.
       scaler.reset(sws_getContext(vi.width, vi.height, static_cast<AVPixelFormat>(src->format), vi.width, vi.height,
-                                  target, SWS_POINT | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT | SWS_FULL_CHR_H_INP,
-                                  nullptr, nullptr, nullptr));
+                                  target, SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr));
       if (!scaler)
         Fail(std::string("cannot convert ") + av_get_pix_fmt_name(static_cast<AVPixelFormat>(src->format)) +
              " frames to " + host->name);
@@ -466,8 +478,12 @@ std::unique_ptr<MediaInput> MediaInput::Open(const std::string& path, const Medi
   av_log_set_callback(WatchLog);
   s->Open();
   s->Index();
+  s->OpenDecoder();
   const AVCodecParameters* par = s->stream->codecpar;
-  const auto decoded = static_cast<AVPixelFormat>(par->format);
+  // What the decoder makes, where it says before a frame: a container's
+  // tag can name another format (NUT's raw P010 reads as rgb555le).
+  const auto decoded =
+      s->decoder->pix_fmt != AV_PIX_FMT_NONE ? s->decoder->pix_fmt : static_cast<AVPixelFormat>(par->format);
   if (decoded == AV_PIX_FMT_NONE) s->Fail("cannot tell the pixel format of its video");
   bool converted = false;
   s->host = HostFormatOf(decoded, &converted);
@@ -490,7 +506,6 @@ std::unique_ptr<MediaInput> MediaInput::Open(const std::string& path, const Medi
   if (par->field_order == AV_FIELD_BB || par->field_order == AV_FIELD_BT) s->vi.image_type = VideoInfo::IT_BFF;
   s->SetRate();
   s->vi.num_frames = static_cast<int>(s->times.size());
-  s->OpenDecoder();
   s->Seek(0);  // back to the start, for the first frame
   return std::unique_ptr<MediaInput>(new MediaInput(std::move(s)));
 }
@@ -515,18 +530,24 @@ const Picture& MediaInput::Frame(int n) {
   if (n == s.delivered) return s.picture;
   // On from where decoding stands, unless n is behind it or a key frame
   // nearer n lies ahead of it.
-  if (n <= s.position || s.key_before[static_cast<size_t>(n)] > s.sent + 1) s.Seek(n);
-  while (s.Decode()) {
-    int got = s.FrameIndexOf(*s.frame);
-    if (got < 0) got = s.position + 1;  // a frame without its time: the next one
-    s.position = got;
-    if (got < n) continue;
-    if (got > n) s.Fail("frame " + std::to_string(n) + " does not come out of its decoder");
-    s.delivered = n;
-    s.Present(Time(n));
-    return s.picture;
+  int key = s.key_before[static_cast<size_t>(n)];
+  if (n <= s.position || key > s.sent + 1) s.Seek(key);
+  for (;;) {
+    while (s.Decode()) {
+      int got = s.FrameIndexOf(*s.frame);
+      if (got < 0) got = s.position + 1;  // a frame without its time: the next one
+      s.position = got;
+      if (got < n) continue;
+      if (got > n) break;
+      s.delivered = n;
+      s.Present(Time(n));
+      return s.picture;
+    }
+    // The decoder passed over frame n: it needs a key frame further back.
+    if (key == 0) s.Fail("frame " + std::to_string(n) + " does not come out of its decoder");
+    key = s.last_key[static_cast<size_t>(key - 1)];
+    s.Seek(key);
   }
-  s.Fail("frame " + std::to_string(n) + " does not come out of its decoder");
 }
 
 const Picture* MediaInput::Next(bool) {

@@ -12,9 +12,10 @@
 namespace tallyburn::tool {
 
 struct MediaOptions {
-  int track = 0;         // the n-th video stream of the file
-  unsigned fps_num = 0;  // with fps_den: number frames at this rate, in
-  unsigned fps_den = 0;  // presentation order, whatever their times
+  int track = 0;             // the n-th video stream of the file
+  unsigned fps_num = 0;      // with fps_den: number frames at this rate, in
+  unsigned fps_den = 0;      // presentation order, whatever their times
+  bool any_spacing = false;  // frames in presentation order at the stream's rate, however far apart
 };
 
 // What the file holds, for --info and for the clip.
