@@ -246,8 +246,9 @@ void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context, cons
             << "pixel type  " << (f ? f->name : "other") << "\n";
   for (const std::string& line : context.descriptions()) std::cout << "input       " << line << "\n";
   if (const std::optional<ToolContext::MediaOrigin> media = context.MediaToKeep()) {
-    const std::optional<StartTimecode> tc = ReadStartTimecode(media->path, media->stream_index);
-    std::cout << "timecode    " << (tc ? tc->label : "none in " + media->path) << "\n";
+    // A file without a timecode says nothing here.
+    if (const std::optional<StartTimecode> tc = ReadStartTimecode(media->path, media->stream_index))
+      std::cout << "timecode    " << tc->label << "\n";
   }
   if (output != nullptr)
     std::cout << "output      " << output->type->describe(*output, {vi, context, first, count}) << "\n";

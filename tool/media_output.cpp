@@ -286,7 +286,8 @@ MediaSink::MediaSink(const MediaSettings& settings, const VideoInfo& vi, const M
   clip_format_ = f && !(f->alpha && f->family != Family::kPackedRgb) ? ClipPixelFormat(*f) : AV_PIX_FMT_NONE;
   if (clip_format_ == AV_PIX_FMT_NONE)
     throw ToolError(settings.path + ": a clip in " + (f ? f->name : std::string("this format")) +
-                    " cannot be encoded: its alpha plane is not among the frame's planes (use --raw)");
+                    " cannot be encoded: media outputs take no alpha planes and no floating-point YUV (a .png output "
+                    "takes it, without its alpha)");
   container_ = ContainerFor(settings.path);
   codec_ = VideoEncoder(settings.codec);
   if (picture_.get() == nullptr || sound_frame_.get() == nullptr || packet_.get() == nullptr)

@@ -6,7 +6,7 @@
 #   drawtext   ffmpeg ... -vf drawtext=timecode=... (ffmpeg's own burn-in, run only to time it)
 # and prints the tool's time against the limit (goal: 1.05x) and against
 # drawtext (goal: below 1x).
-# usage: bench/media_encode.sh [BUILD_DIR] [FRAMES] [RUNS]
+# usage: bench/transcode.sh [BUILD_DIR] [FRAMES] [RUNS]
 set -euo pipefail
 build=${1:-build}
 frames=${2:-240}
