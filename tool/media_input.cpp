@@ -364,8 +364,8 @@ int MediaInput::State::FrameIndexOf(const AVFrame& f) const {
   if (guessed) return -1;
   const int64_t ts = f.best_effort_timestamp != AV_NOPTS_VALUE ? f.best_effort_timestamp : f.pts;
   // Frames that share a time stamp come in presentation order.
-  const size_t next = static_cast<size_t>(position + 1);
-  if (position >= 0 && next < times.size() && times[next] == ts) return position + 1;
+  const int next = position + 1;
+  if (position >= 0 && next < static_cast<int>(times.size()) && times[static_cast<size_t>(next)] == ts) return next;
   const auto it = std::lower_bound(times.begin(), times.end(), ts);
   if (ts != AV_NOPTS_VALUE && it != times.end() && *it == ts) return static_cast<int>(it - times.begin());
   return -1;
