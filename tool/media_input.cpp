@@ -146,6 +146,7 @@ struct MediaInput::State {
   std::unique_ptr<AVFrame, FreeFrame> converted = std::unique_ptr<AVFrame, FreeFrame>(av_frame_alloc());
   std::unique_ptr<AVPacket, FreePacket> packet = std::unique_ptr<AVPacket, FreePacket>(av_packet_alloc());
   std::unique_ptr<SwsContext, FreeScaler> scaler;
+  int scaled_from = AV_PIX_FMT_NONE;  // the format `scaler` converts
   const PixelFormat* host = nullptr;
   AVPixelFormat target = AV_PIX_FMT_NONE;  // the FFmpeg twin of the host format
   VideoInfo vi{};
@@ -437,7 +438,8 @@ void MediaInput::State::Present(double time) {
     Fail("its frames change size (" + std::to_string(src->width) + "x" + std::to_string(src->height) + " after " +
          std::to_string(vi.width) + "x" + std::to_string(vi.height) + ")");
   if (src->format != target) {
-    if (!scaler || converted->format != target) {
+    if (!scaler || scaled_from != src->format) {
+      scaled_from = src->format;
       // Lossless: no resizing, and chroma samples repeated where more are needed.
       scaler.reset(sws_getContext(vi.width, vi.height, static_cast<AVPixelFormat>(src->format), vi.width, vi.height,
                                   target, SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr));
