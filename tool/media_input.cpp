@@ -146,6 +146,7 @@ struct MediaInput::State {
   std::unique_ptr<AVFrame, FreeFrame> converted = std::unique_ptr<AVFrame, FreeFrame>(av_frame_alloc());
   std::unique_ptr<AVPacket, FreePacket> packet = std::unique_ptr<AVPacket, FreePacket>(av_packet_alloc());
   std::unique_ptr<SwsContext, FreeScaler> scaler;
+  int scaled_from = AV_PIX_FMT_NONE;  // the format `scaler` converts
   const PixelFormat* host = nullptr;
   AVPixelFormat target = AV_PIX_FMT_NONE;  // the FFmpeg twin of the host format
   VideoInfo vi{};
@@ -364,8 +365,8 @@ int MediaInput::State::FrameIndexOf(const AVFrame& f) const {
   if (guessed) return -1;
   const int64_t ts = f.best_effort_timestamp != AV_NOPTS_VALUE ? f.best_effort_timestamp : f.pts;
   // Frames that share a time stamp come in presentation order.
-  const size_t next = static_cast<size_t>(position + 1);
-  if (position >= 0 && next < times.size() && times[next] == ts) return position + 1;
+  const int next = position + 1;
+  if (position >= 0 && next < static_cast<int>(times.size()) && times[static_cast<size_t>(next)] == ts) return next;
   const auto it = std::lower_bound(times.begin(), times.end(), ts);
   if (ts != AV_NOPTS_VALUE && it != times.end() && *it == ts) return static_cast<int>(it - times.begin());
   return -1;
@@ -437,7 +438,8 @@ void MediaInput::State::Present(double time) {
     Fail("its frames change size (" + std::to_string(src->width) + "x" + std::to_string(src->height) + " after " +
          std::to_string(vi.width) + "x" + std::to_string(vi.height) + ")");
   if (src->format != target) {
-    if (!scaler || converted->format != target) {
+    if (!scaler || scaled_from != src->format) {
+      scaled_from = src->format;
       // Lossless: no resizing, and chroma samples repeated where more are needed.
       scaler.reset(sws_getContext(vi.width, vi.height, static_cast<AVPixelFormat>(src->format), vi.width, vi.height,
                                   target, SWS_POINT | SWS_ACCURATE_RND | SWS_BITEXACT, nullptr, nullptr, nullptr));

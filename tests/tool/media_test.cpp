@@ -412,5 +412,28 @@ TEST(MediaVerifyTest, ReadsAnEncodedFileAndGivesEachFramesTime) {
   EXPECT_NEAR(report["times"][7].get<double>() - report["times"][6].get<double>(), 2 * 1001.0 / 30000, 1e-6);
 }
 
+TEST(MediaVerifyTest, ReadsTheCodeInEveryFamilyOfFormat) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {"ColorBars(640, 360, length=6, fps=25).TallyId()", "-o", "burned.y4m"}).status, 0);
+  const struct {
+    const char* file;
+    const char* encode;
+    const char* host;  // what MediaSource makes of it
+  } cases[] = {
+      {"packed.mkv", "-c:v ffv1 -pix_fmt bgr0", "RGB24"}, {"alpha.nut", "-c:v rawvideo -pix_fmt bgra", "RGB32"},
+      {"planar.mkv", "-c:v libx264rgb -crf 0", "RGBP8"},  {"deep.mov", "-c:v prores_ks -profile:v 3", "YUV422P10"},
+      {"grey.mkv", "-c:v ffv1 -pix_fmt gray16le", "Y16"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    ASSERT_EQ(Shell(dir, std::string("ffmpeg -v error -i burned.y4m ") + c.encode + " " + c.file).status, 0);
+    const RunResult info = RunTool(dir, {"--info", "MediaSource(\"" + std::string(c.file) + "\")"});
+    EXPECT_NE(info.out.find(std::string("pixel type  ") + c.host + "\n"), std::string::npos) << info.out;
+    const RunResult r = RunTool(dir, {"verify", c.file, "--expect", "0-5"});
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+}
+
 }  // namespace
 }  // namespace tallyburn::testing
