@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "avisynth.h"
 #include "host/environment.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn::testing {
 
