@@ -95,16 +95,25 @@ std::string RealHost::Missing() {
                            "TALLYBURN_AVSPLUS is not set";
 }
 
-std::string RealHost::WithPlugin(const std::string& script) {
-  return std::string("LoadPlugin(\"") + TALLYBURN_PLUGIN_PATH + "\")\n" + script;
+std::string ModulePath(Module module) {
+  switch (module) {
+    case Module::kAvisynth25: return TALLYBURN_AVISYNTH25_MODULE;
+    case Module::kAvisynthC: return TALLYBURN_AVISYNTH_C_MODULE;
+    case Module::kShipped: return TALLYBURN_PLUGIN_PATH;
+  }
+  return "";
 }
 
-std::vector<std::string> RealHost::ProbeArgs(const std::string& verb, const std::string& script) {
-  return {Folder() + "/avsprobe", verb, WithPlugin(script)};
+std::string RealHost::WithPlugin(const std::string& script, Module module) {
+  return "LoadPlugin(\"" + ModulePath(module) + "\")\n" + script;
 }
 
-std::optional<ClipInfo> RealHost::Info(const std::string& script, std::string* error) {
-  const ProcessResult r = RunProcess(ProbeArgs("info", script));
+std::vector<std::string> RealHost::ProbeArgs(const std::string& verb, const std::string& script, Module module) {
+  return {Folder() + "/avsprobe", verb, WithPlugin(script, module)};
+}
+
+std::optional<ClipInfo> RealHost::Info(const std::string& script, std::string* error, Module module) {
+  const ProcessResult r = RunProcess(ProbeArgs("info", script, module));
   if (r.status != 0) {
     if (error) *error = r.out.rfind("error: ", 0) == 0 ? r.out.substr(7) : r.out + r.err;
     return std::nullopt;
@@ -128,8 +137,8 @@ std::optional<ClipInfo> RealHost::Info(const std::string& script, std::string* e
   return info;
 }
 
-std::vector<DumpedFrame> RealHost::Dump(const std::string& script, int first, int count) {
-  std::vector<std::string> args = ProbeArgs("dump", script);
+std::vector<DumpedFrame> RealHost::Dump(const std::string& script, int first, int count, Module module) {
+  std::vector<std::string> args = ProbeArgs("dump", script, module);
   args.push_back(std::to_string(first));
   args.push_back(std::to_string(count));
   const ProcessResult r = RunProcess(args);
