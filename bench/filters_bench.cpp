@@ -12,10 +12,11 @@
 #include <string>
 #include <vector>
 
+#include "avisynth.h"
 #include "draw/pixel_format.h"
 #include "draw/text_box.h"
 #include "host/environment.h"
-#include "plugin/avisynth.h"
+#include "slot_planes.h"
 
 namespace tallyburn {
 namespace {

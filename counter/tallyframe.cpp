@@ -1,6 +1,11 @@
 #include "counter/tallyframe.h"
 
 #include <algorithm>
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "core/message.h"
 
 namespace tallyburn {
 namespace {
@@ -30,30 +35,33 @@ int TallyFrame::FormatNumber(int64_t number, int pad, int width, char* out) noex
   return length;
 }
 
-TallyFrame::TallyFrame(const PClip& source, int first, int pad, int scale, int align, int margin,
-                       IScriptEnvironment* env)
-    : GenericVideoFilter(source), start(first) {
+Plan TallyFrame::Make(const ClipShape& clip, int start, int pad, int scale, int align, int margin) {
   if (pad < 0 || pad > kMaxDigits)
-    env->ThrowError("TallyFrame: digits must be 0 (as many as the last number needs) to %d, not %d", kMaxDigits, pad);
+    return Plan::Refuse(
+        Message("TallyFrame: digits must be 0 (as many as the last number needs) to %d, not %d", kMaxDigits, pad));
 
   // Numbers are n + start without wrapping: the box holds the clip's first
   // and last, signs included.
-  const int64_t last = start + std::max(vi.num_frames, 1) - 1;
-  digits = pad > 0 ? pad : DecimalDigits(Magnitude(last));
+  const int64_t first = start;
+  const int64_t last = first + std::max(clip.num_frames, 1) - 1;
+  const int digits = pad > 0 ? pad : DecimalDigits(Magnitude(last));
   char scratch[24];
-  cells = std::max(FormatNumber(start, digits, 0, scratch), FormatNumber(last, digits, 0, scratch));
+  const int cells = std::max(FormatNumber(first, digits, 0, scratch), FormatNumber(last, digits, 0, scratch));
 
-  box = SetUpTextBox("TallyFrame", vi, cells, scale, align, margin, env);
+  std::string error;
+  std::optional<TextBox> box = SetUpTextBox("TallyFrame", clip, cells, scale, align, margin, &error);
+  if (!error.empty()) return Plan::Refuse(std::move(error));
+  if (!box) return Plan::PassThrough();
+  return Plan::Draw(std::make_unique<TallyFrame>(first, digits, cells, std::move(*box)));
 }
 
-PVideoFrame __stdcall TallyFrame::GetFrame(int n, IScriptEnvironment* env) {
-  PVideoFrame frame = child->GetFrame(n, env);
-  env->MakeWritable(&frame);
-  if (!box || frame->GetWritePtr() == nullptr) return frame;
+TallyFrame::TallyFrame(int64_t first, int pad, int width, TextBox text_box) noexcept
+    : start(first), digits(pad), cells(width), box(std::move(text_box)) {}
+
+void TallyFrame::Render(int n, const FrameView& frame) const noexcept {
   char text[kMaxDigits + 12];
   FormatNumber(start + n, digits, cells, text);
-  box->Paint(*frame.get(), text);
-  return frame;
+  box.Paint(frame, text);
 }
 
 }  // namespace tallyburn

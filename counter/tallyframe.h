@@ -1,23 +1,23 @@
 // TallyFrame(clip, start, digits, scale, align, margin): burns n + start,
 // zero-padded, in an opaque box scaled with the picture, into every format
-// a host hands us.
+// in our table.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 
+#include "core/clip_shape.h"
+#include "core/plan.h"
 #include "draw/text_box.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn {
 
-class TallyFrame : public GenericVideoFilter {
+class TallyFrame final : public Painter {
  public:
   static constexpr int kMaxDigits = 10;
 
-  TallyFrame(const PClip& source, int start, int digits, int scale, int align, int margin, IScriptEnvironment* env);
+  static Plan Make(const ClipShape& clip, int start, int digits, int scale, int align, int margin);
 
-  PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override;
+  void Render(int n, const FrameView& frame) const noexcept override;
 
   // The text of `number`: its magnitude zero-padded to `digits`, a minus
   // before it when negative, right-aligned in `cells` characters (blank
@@ -25,11 +25,13 @@ class TallyFrame : public GenericVideoFilter {
   // Returns the length the number needs.
   static int FormatNumber(int64_t number, int digits, int cells, char* out) noexcept;
 
+  TallyFrame(int64_t start, int digits, int cells, TextBox box) noexcept;
+
  private:
-  int64_t start = 0;
-  int digits = 1;
-  int cells = 1;
-  std::optional<TextBox> box;  // none: a format we do not draw
+  int64_t start;
+  int digits;
+  int cells;
+  TextBox box;
 };
 
 }  // namespace tallyburn

@@ -1,21 +1,28 @@
 #include "counter/tallyid.h"
 
+#include <optional>
+#include <string>
+#include <utility>
+
+#include "core/message.h"
+
 namespace tallyburn {
 
-TallyId::TallyId(const PClip& source, int first, int align, int scale, IScriptEnvironment* env)
-    : GenericVideoFilter(source), start(first) {
+Plan TallyId::Make(const ClipShape& clip, int start, int align, int scale) {
   // Numbers are n + start for n from 0: with start at 0 or more they are
   // 32-bit unsigned values for any clip a host can hold.
-  if (start < 0) env->ThrowError("TallyId: start must be 0 or more, not %d", start);
-  strip = SetUpStrip("TallyId", vi, scale, align, env);
+  if (start < 0) return Plan::Refuse(Message("TallyId: start must be 0 or more, not %d", start));
+  std::string error;
+  std::optional<StripPainter> strip = SetUpStrip("TallyId", clip, scale, align, &error);
+  if (!error.empty()) return Plan::Refuse(std::move(error));
+  if (!strip) return Plan::PassThrough();
+  return Plan::Draw(std::make_unique<TallyId>(start, std::move(*strip)));
 }
 
-PVideoFrame __stdcall TallyId::GetFrame(int n, IScriptEnvironment* env) {
-  PVideoFrame frame = child->GetFrame(n, env);
-  env->MakeWritable(&frame);
-  if (!strip || frame->GetWritePtr() == nullptr) return frame;
-  strip->Paint(*frame.get(), static_cast<uint32_t>(start) + static_cast<uint32_t>(n));
-  return frame;
+TallyId::TallyId(int first, StripPainter painter) noexcept : start(first), strip(std::move(painter)) {}
+
+void TallyId::Render(int n, const FrameView& frame) const noexcept {
+  strip.Paint(frame, static_cast<uint32_t>(start) + static_cast<uint32_t>(n));
 }
 
 }  // namespace tallyburn

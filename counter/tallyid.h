@@ -1,24 +1,27 @@
 // TallyId(clip, start, align, scale): burns n + start as a machine-readable
 // strip (framecode/layout.h) that `tallyburn verify` reads back after
-// encoding, scaling and playback, into every format a host hands us.
+// encoding, scaling and playback, into every format in our table.
 #pragma once
 
-#include <optional>
+#include <cstdint>
 
+#include "core/clip_shape.h"
+#include "core/plan.h"
 #include "draw/strip.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn {
 
-class TallyId : public GenericVideoFilter {
+class TallyId final : public Painter {
  public:
-  TallyId(const PClip& source, int start, int align, int scale, IScriptEnvironment* env);
+  static Plan Make(const ClipShape& clip, int start, int align, int scale);
 
-  PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override;
+  void Render(int n, const FrameView& frame) const noexcept override;
+
+  TallyId(int start, StripPainter strip) noexcept;
 
  private:
-  int start = 0;
-  std::optional<StripPainter> strip;  // none: a format we do not draw
+  int start;
+  StripPainter strip;
 };
 
 }  // namespace tallyburn

@@ -41,16 +41,13 @@ std::vector<uint8_t> NeutralChromaLine(const PixelFormat& format, int x0, int x1
   return line;
 }
 
-void FillNeutralChroma(VideoFrame& frame, const PixelFormat& format, int x0, int y0, int y1,
+void FillNeutralChroma(const FrameView& frame, const PixelFormat& format, int x0, int y0, int y1,
                        const std::vector<uint8_t>& line) noexcept {
   if (line.empty()) return;
   const int cy0 = y0 >> format.log2_chroma_h, cy1 = y1 >> format.log2_chroma_h;
   const size_t first = static_cast<size_t>(x0 >> format.log2_chroma_w) * format.bytes_per_sample;
-  for (const int plane : {PLANAR_U, PLANAR_V}) {
-    uint8_t* const base = frame.GetWritePtr(plane) + first;
-    const int pitch = frame.GetPitch(plane);
-    for (int y = cy0; y < cy1; ++y) std::memcpy(base + static_cast<ptrdiff_t>(y) * pitch, line.data(), line.size());
-  }
+  for (const PlaneView& plane : {frame.planes[1], frame.planes[2]})
+    for (int y = cy0; y < cy1; ++y) std::memcpy(plane.line(y) + first, line.data(), line.size());
 }
 
 }  // namespace tallyburn

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/frame_view.h"
 #include "draw/pixel_format.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn {
 
@@ -43,7 +43,7 @@ inline constexpr uint64_t kAlpha64 = 0xFFFF000000000000u;  // one RGB64 pixel
 // YUV; empty for other formats), and its copy into the U and V planes
 // under picture lines y0 to y1.
 std::vector<uint8_t> NeutralChromaLine(const PixelFormat& format, int x0, int x1);
-void FillNeutralChroma(VideoFrame& frame, const PixelFormat& format, int x0, int y0, int y1,
+void FillNeutralChroma(const FrameView& frame, const PixelFormat& format, int x0, int y0, int y1,
                        const std::vector<uint8_t>& line) noexcept;
 
 }  // namespace tallyburn

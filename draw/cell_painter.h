@@ -98,13 +98,10 @@ inline void PaintCell(uint8_t* bottom, ptrdiff_t up, const uint8_t* glyph, int b
     PaintCellLines<L, 2>(bottom, up, glyph, luma);
 }
 
-// Paints a cell in the frame's layout: `bottom_line` is the buffer line of
-// the cell's bottom line as seen, `cell_offset` the byte offset of its left
-// pixel in a line. RGB frames go up the buffer, the others down.
-inline void PaintCellAt(PixelLayout layout, uint8_t* dst, int pitch, int bottom_line, int cell_offset,
-                        const uint8_t* glyph, int blank, LumaLevels luma) noexcept {
-  uint8_t* const bottom = dst + static_cast<ptrdiff_t>(bottom_line) * pitch + cell_offset;
-  const ptrdiff_t up = IsBottomUp(layout) ? pitch : -static_cast<ptrdiff_t>(pitch);
+// Paints a cell in the frame's layout: `bottom` points at its left pixel on
+// its bottom line as seen, `up` is the byte step to the line above.
+inline void PaintCellAt(PixelLayout layout, uint8_t* bottom, ptrdiff_t up, const uint8_t* glyph, int blank,
+                        LumaLevels luma) noexcept {
   switch (layout) {
     case PixelLayout::kRgb24: return PaintCell<PixelLayout::kRgb24>(bottom, up, glyph, blank, luma);
     case PixelLayout::kRgb32: return PaintCell<PixelLayout::kRgb32>(bottom, up, glyph, blank, luma);

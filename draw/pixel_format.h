@@ -1,7 +1,7 @@
-// What a frame of each pixel type looks like to a 2.5 plug-in, for the
-// filters that draw into every format: which planes it has and where the
-// interface's frame slots point, sample size and depth, chroma subsampling,
-// line order, and the levels of ink, background and neutral chroma.
+// What a frame of each pixel type looks like, for the filters that draw
+// into every format: which planes it has, sample size and depth, chroma
+// subsampling, line order, and the levels of ink, background and neutral
+// chroma.
 #pragma once
 
 #include <cstdint>
@@ -48,19 +48,17 @@ const PixelFormat* AllPixelFormats(int* count) noexcept;
 // The format with these properties (no alpha), or nothing.
 std::optional<PixelFormat> FindPixelFormat(Family family, int bits, int log2_chroma_w, int log2_chroma_h) noexcept;
 
-// Planes of a frame a 2.5 plug-in sees through the frame's slots: 1 for
-// packed and grey formats, 3 for planar YUV and RGB (alpha is not among
-// them).
+// Planes a frame is drawn in: 1 for packed and grey formats, 3 for planar
+// YUV and RGB (alpha is not among them).
 int SlotPlanes(const PixelFormat& format) noexcept;
 
-// The picture of one of those planes: 0 the main slot (Y, G or the packed
-// plane), 1 and 2 the U and V slots (U and V, or B and R).
+// The picture of one of those planes: 0 the main one (Y, G or the packed
+// plane), 1 and 2 the others (U and V, or B and R).
 struct PlaneSize {
   int row_bytes;
   int height;
 };
 PlaneSize PlaneSizeOf(const PixelFormat& format, int width, int height, int plane_index) noexcept;
-inline constexpr int kSlotPlaneIds[3] = {1, 2, 4};  // PLANAR_Y, PLANAR_U, PLANAR_V
 
 // Sample values as the format stores them: limited-range luma 235 and 16
 // (scaled with the depth; 235/255 and 16/255 in float) and neutral chroma

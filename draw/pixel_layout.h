@@ -1,26 +1,32 @@
 // Which of the classic layouts a frame is drawn in.
 #pragma once
 
-#include "plugin/avisynth.h"
+#include <optional>
+
+#include "draw/pixel_format.h"
 
 namespace tallyburn {
 
 enum class PixelLayout { kRgb24, kRgb32, kYuy2, kYv12, kUndrawn };
 
-// Only the five classic values are drawn. A newer host hands a 2.5 plug-in
-// formats whose values carry extra bits on top of these (planar 4:2:2 and
-// 4:4:4, 16-bit 4:2:0, 48/64-bit RGB) and so pass the interface's masked
-// tests; drawn as the classic layout they would come out wrong, so they pass
-// through undrawn. I420 is drawn exactly as YV12.
+// Only the five classic formats are drawn (by their entries' AviSynth pixel
+// types). A newer host hands a 2.5 plug-in formats whose values carry extra
+// bits on top of these (planar 4:2:2 and 4:4:4, 16-bit 4:2:0, 48/64-bit RGB)
+// and so pass the interface's masked tests; drawn as the classic layout they
+// would come out wrong, so they pass through undrawn. I420 is drawn exactly
+// as YV12.
 constexpr PixelLayout DrawnLayout(int pixel_type) noexcept {
-  switch (pixel_type) {
-    case VideoInfo::CS_BGR24: return PixelLayout::kRgb24;
-    case VideoInfo::CS_BGR32: return PixelLayout::kRgb32;
-    case VideoInfo::CS_YUY2: return PixelLayout::kYuy2;
-    case VideoInfo::CS_YV12:
-    case VideoInfo::CS_I420: return PixelLayout::kYv12;
+  switch (static_cast<unsigned>(pixel_type)) {
+    case 0x50000001u: return PixelLayout::kRgb24;
+    case 0x50000002u: return PixelLayout::kRgb32;
+    case 0x60000004u: return PixelLayout::kYuy2;
+    case 0xA0000008u:
+    case 0xA0000010u: return PixelLayout::kYv12;
     default: return PixelLayout::kUndrawn;
   }
+}
+constexpr PixelLayout DrawnLayout(const std::optional<PixelFormat>& format) noexcept {
+  return format ? DrawnLayout(format->pixel_type) : PixelLayout::kUndrawn;
 }
 
 // Bytes per pixel of the drawn plane (the luma plane in YV12).

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <iterator>
 
+#include "core/message.h"
 #include "draw/box_bytes.h"
 #include "draw/text_box.h"
 #include "framecode/codec.h"
@@ -59,21 +60,16 @@ StripPainter::StripPainter(const PixelFormat& format, const StripGeometry& strip
 }
 
 template <uint64_t kAlpha>
-void StripPainter::PaintStrip(const StripPainter& self, VideoFrame& frame, uint32_t number) noexcept {
+void StripPainter::PaintStrip(const StripPainter& self, const FrameView& frame, uint32_t number) noexcept {
   const StripGeometry& s = self.strip_;
   const PixelFormat& f = self.format_;
   framecode::DataRow data;
   framecode::Encode(number, data);
   const size_t module_bytes = self.dark_.size();
-  const int height = frame.GetHeight();
   const int planes = f.family == Family::kPlanarRgb ? 3 : 1;  // the same picture in G, B and R
   for (int k = 0; k < planes; ++k) {
-    uint8_t* const plane = frame.GetWritePtr(kSlotPlaneIds[k]);
-    const int pitch = frame.GetPitch(kSlotPlaneIds[k]);
-    const auto line = [&](int y) {
-      const int buffer_line = f.bottom_up() ? height - 1 - y : y;
-      return plane + static_cast<ptrdiff_t>(buffer_line) * pitch + self.x0_bytes_;
-    };
+    const PlaneView& plane = frame.planes[k];
+    const auto line = [&](int y) { return plane.line(y) + self.x0_bytes_; };
     for (int row = 0; row < kHeightModules; ++row) {
       const int y = s.y0 + row * s.module;
       uint8_t* p = line(y);
@@ -89,32 +85,38 @@ void StripPainter::PaintStrip(const StripPainter& self, VideoFrame& frame, uint3
   FillNeutralChroma(frame, f, s.x0, s.y0, s.y0 + s.height(), self.neutral_);
 }
 
-std::optional<StripPainter> SetUpStrip(const char* filter, const VideoInfo& vi, int scale, int align,
-                                       IScriptEnvironment* env) {
-  if (scale < 0 || scale > kMaxScale)
-    env->ThrowError("%s: scale must be 0 (automatic) to %d, not %d", filter, kMaxScale, scale);
-  if (align < 1 || align > 9)
-    env->ThrowError("%s: align must be 1 to 9 (as on a numeric keypad), not %d", filter, align);
-  const std::optional<PixelFormat> format = DescribePixelType(vi.pixel_type);
-  if (!format) return std::nullopt;
+std::optional<StripPainter> SetUpStrip(const char* filter, const ClipShape& clip, int scale, int align,
+                                       std::string* error) {
+  if (scale < 0 || scale > kMaxScale) {
+    *error = Message("%s: scale must be 0 (automatic) to %d, not %d", filter, kMaxScale, scale);
+    return std::nullopt;
+  }
+  if (align < 1 || align > 9) {
+    *error = Message("%s: align must be 1 to 9 (as on a numeric keypad), not %d", filter, align);
+    return std::nullopt;
+  }
+  if (!clip.format) return std::nullopt;
   StripGeometry strip{};
-  int s = scale > 0 ? scale : AutoScale(vi.height);
-  while (!PlaceStrip(vi.width, vi.height, kModulePixels * s, align, &strip)) {
-    if (scale > 0)
-      env->ThrowError("%s: the strip at scale %d (%lldx%lld) does not fit the %dx%d frame", filter, s,
-                      static_cast<long long>(kWidthModules) * kModulePixels * s,
-                      static_cast<long long>(kHeightModules) * kModulePixels * s, vi.width, vi.height);
+  int s = scale > 0 ? scale : AutoScale(clip.height);
+  while (!PlaceStrip(clip.width, clip.height, kModulePixels * s, align, &strip)) {
+    if (scale > 0) {
+      *error = Message("%s: the strip at scale %d (%lldx%lld) does not fit the %dx%d frame", filter, s,
+                       static_cast<long long>(kWidthModules) * kModulePixels * s,
+                       static_cast<long long>(kHeightModules) * kModulePixels * s, clip.width, clip.height);
+      return std::nullopt;
+    }
     if (s > 1) {
       --s;
       continue;
     }
     for (const int module : kSmallModules)  // even: whole chroma samples and RGB32 pairs
-      if (PlaceStrip(vi.width, vi.height, module, align, &strip)) return StripPainter(*format, strip);
+      if (PlaceStrip(clip.width, clip.height, module, align, &strip)) return StripPainter(*clip.format, strip);
     constexpr int kSmallest = std::end(kSmallModules)[-1];
-    env->ThrowError("%s: the strip of %d-pixel modules (%dx%d) does not fit the %dx%d frame", filter, kSmallest,
-                    kWidthModules * kSmallest, kHeightModules * kSmallest, vi.width, vi.height);
+    *error = Message("%s: the strip of %d-pixel modules (%dx%d) does not fit the %dx%d frame", filter, kSmallest,
+                     kWidthModules * kSmallest, kHeightModules * kSmallest, clip.width, clip.height);
+    return std::nullopt;
   }
-  return StripPainter(*format, strip);
+  return StripPainter(*clip.format, strip);
 }
 
 }  // namespace tallyburn

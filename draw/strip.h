@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "core/clip_shape.h"
+#include "core/frame_view.h"
 #include "draw/pixel_format.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn {
 
@@ -32,12 +34,12 @@ class StripPainter {
   StripPainter(const PixelFormat& format, const StripGeometry& strip);
 
   // Burns `number` into a writable frame of the format.
-  void Paint(VideoFrame& frame, uint32_t number) const noexcept { kernel_(*this, frame, number); }
+  void Paint(const FrameView& frame, uint32_t number) const noexcept { kernel_(*this, frame, number); }
 
  private:
-  using Kernel = void (*)(const StripPainter&, VideoFrame&, uint32_t) noexcept;
+  using Kernel = void (*)(const StripPainter&, const FrameView&, uint32_t) noexcept;
   template <uint64_t kAlpha>
-  static void PaintStrip(const StripPainter& self, VideoFrame& frame, uint32_t number) noexcept;
+  static void PaintStrip(const StripPainter& self, const FrameView& frame, uint32_t number) noexcept;
 
   PixelFormat format_;
   StripGeometry strip_;
@@ -47,11 +49,11 @@ class StripPainter {
   size_t x0_bytes_ = 0;  // the strip's first byte in a line of the drawn plane
 };
 
-// TallyId's strip, set up once in its constructor: checks `align` and
-// `scale` (0: automatic, stepping down until it fits, then to the small
-// modules), raising "<filter>: ..." errors through the host. Nothing for a
-// format we do not draw.
-std::optional<StripPainter> SetUpStrip(const char* filter, const VideoInfo& vi, int scale, int align,
-                                       IScriptEnvironment* env);
+// TallyId's strip, set up once in its plan: checks `align` and `scale` (0:
+// automatic, stepping down until it fits, then to the small modules).
+// Nothing with `error` set to a "<filter>: ..." message when a check
+// fails; nothing with `error` left empty for a format we do not draw.
+std::optional<StripPainter> SetUpStrip(const char* filter, const ClipShape& clip, int scale, int align,
+                                       std::string* error);
 
 }  // namespace tallyburn

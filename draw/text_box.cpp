@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/message.h"
 #include "draw/box_bytes.h"
 #include "glyphs/text_glyphs.h"
 
@@ -91,13 +92,10 @@ TextBox::TextBox(const PixelFormat& format, const BoxGeometry& box)
 }
 
 template <size_t kCellBytes, uint64_t kAlpha>
-void TextBox::PaintPlane(uint8_t* plane, int pitch, int height, const uint8_t* glyphs) const noexcept {
+void TextBox::PaintPlane(const PlaneView& plane, const uint8_t* glyphs) const noexcept {
   const BoxGeometry& b = box_;
   const size_t cell_bytes = kCellBytes > 0 ? kCellBytes : cell_bytes_;
-  const bool bottom_up = format_.bottom_up();
-  const auto at = [&](int y) {
-    return plane + static_cast<ptrdiff_t>(bottom_up ? height - 1 - y : y) * pitch + x0_bytes_;
-  };
+  const auto at = [&](int y) { return plane.line(y) + x0_bytes_; };
   const auto group = [&](int y_first, int count, int line) {
     if (count <= 0) return;
     uint8_t* const first = at(y_first);
@@ -119,19 +117,18 @@ void TextBox::PaintPlane(uint8_t* plane, int pitch, int height, const uint8_t* g
   group(text_end, b.y1 - text_end, -1);
 }
 
-void TextBox::FillChroma(VideoFrame& frame) const noexcept {
+void TextBox::FillChroma(const FrameView& frame) const noexcept {
   FillNeutralChroma(frame, format_, box_.x0, box_.y0, box_.y1, neutral_);
 }
 
 template <size_t kCellBytes, uint64_t kAlpha>
-void TextBox::PaintCopied(const TextBox& self, VideoFrame& frame, const char* text) noexcept {
+void TextBox::PaintCopied(const TextBox& self, const FrameView& frame, const char* text) noexcept {
   uint8_t glyphs[TextLine::kMaxCells];
   for (int i = 0; i < self.box_.cells; ++i) glyphs[i] = TextGlyphOf(text[i]);
-  const int height = frame.GetHeight();
-  self.PaintPlane<kCellBytes, kAlpha>(frame.GetWritePtr(), frame.GetPitch(), height, glyphs);
+  self.PaintPlane<kCellBytes, kAlpha>(frame.planes[0], glyphs);
   if (self.format_.family == Family::kPlanarRgb) {  // the same picture in G, B and R
-    for (const int plane : {PLANAR_U, PLANAR_V})
-      self.PaintPlane<kCellBytes, kAlpha>(frame.GetWritePtr(plane), frame.GetPitch(plane), height, glyphs);
+    for (const PlaneView& plane : {frame.planes[1], frame.planes[2]})
+      self.PaintPlane<kCellBytes, kAlpha>(plane, glyphs);
   } else if (self.format_.family == Family::kPlanarYuv) {
     self.FillChroma(frame);
   }
@@ -141,25 +138,33 @@ void TextBox::PaintCopied(const TextBox& self, VideoFrame& frame, const char* te
 
 namespace tallyburn {
 
-std::optional<TextBox> SetUpTextBox(const char* filter, const VideoInfo& vi, int cells, int scale, int align,
-                                    int margin, IScriptEnvironment* env) {
-  if (scale < 0 || scale > kMaxScale)
-    env->ThrowError("%s: scale must be 0 (automatic) to %d, not %d", filter, kMaxScale, scale);
-  if (align < 1 || align > 9)
-    env->ThrowError("%s: align must be 1 to 9 (as on a numeric keypad), not %d", filter, align);
-  if (margin < 0) env->ThrowError("%s: margin must be 0 or more, not %d", filter, margin);
-  const std::optional<PixelFormat> format = DescribePixelType(vi.pixel_type);
-  if (!format) return std::nullopt;
+std::optional<TextBox> SetUpTextBox(const char* filter, const ClipShape& clip, int cells, int scale, int align,
+                                    int margin, std::string* error) {
+  if (scale < 0 || scale > kMaxScale) {
+    *error = Message("%s: scale must be 0 (automatic) to %d, not %d", filter, kMaxScale, scale);
+    return std::nullopt;
+  }
+  if (align < 1 || align > 9) {
+    *error = Message("%s: align must be 1 to 9 (as on a numeric keypad), not %d", filter, align);
+    return std::nullopt;
+  }
+  if (margin < 0) {
+    *error = Message("%s: margin must be 0 or more, not %d", filter, margin);
+    return std::nullopt;
+  }
+  if (!clip.format) return std::nullopt;
   BoxGeometry geometry{};
-  int s = scale > 0 ? scale : AutoScale(vi.height);
-  while (!PlaceBox(*format, vi.width, vi.height, cells, s, align, margin, &geometry)) {
-    if (scale > 0 || s == 1)
-      env->ThrowError("%s: a box of %d characters at scale %d (%lldx%lld) does not fit the %dx%d frame with margin %d",
-                      filter, cells, s, static_cast<long long>(kBoxPadding + cells * kTextCellWidth) * s,
-                      static_cast<long long>(kBoxLines) * s, vi.width, vi.height, margin);
+  int s = scale > 0 ? scale : AutoScale(clip.height);
+  while (!PlaceBox(*clip.format, clip.width, clip.height, cells, s, align, margin, &geometry)) {
+    if (scale > 0 || s == 1) {
+      *error = Message("%s: a box of %d characters at scale %d (%lldx%lld) does not fit the %dx%d frame with margin %d",
+                       filter, cells, s, static_cast<long long>(kBoxPadding + cells * kTextCellWidth) * s,
+                       static_cast<long long>(kBoxLines) * s, clip.width, clip.height, margin);
+      return std::nullopt;
+    }
     --s;
   }
-  return TextBox(*format, geometry);
+  return TextBox(*clip.format, geometry);
 }
 
 }  // namespace tallyburn

@@ -6,10 +6,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <vector>
 
+#include "core/clip_shape.h"
+#include "core/frame_view.h"
 #include "draw/pixel_format.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn {
 
@@ -49,22 +51,22 @@ class TextBox {
 
   // Burns `text` (exactly `box.cells` characters; those without a glyph
   // show blank) into a writable frame of the format.
-  void Paint(VideoFrame& frame, const char* text) const noexcept { kernel_(*this, frame, text); }
+  void Paint(const FrameView& frame, const char* text) const noexcept { kernel_(*this, frame, text); }
 
   const BoxGeometry& box() const noexcept { return box_; }
 
  private:
-  using Kernel = void (*)(const TextBox&, VideoFrame&, const char*) noexcept;
+  using Kernel = void (*)(const TextBox&, const FrameView&, const char*) noexcept;
   // Every format but packed RGB with alpha: lines put together from cell
   // lines made at construction; kCellBytes is their size when known at
   // compile time (scale 1), else 0.
   // Packed RGB with alpha copies the same way through a mask that keeps
   // each pixel's alpha (kAlpha: the alpha bits of an 8-byte word).
   template <size_t kCellBytes, uint64_t kAlpha>
-  static void PaintCopied(const TextBox& self, VideoFrame& frame, const char* text) noexcept;
+  static void PaintCopied(const TextBox& self, const FrameView& frame, const char* text) noexcept;
   template <size_t kCellBytes, uint64_t kAlpha>
-  void PaintPlane(uint8_t* plane, int pitch, int height, const uint8_t* glyphs) const noexcept;
-  void FillChroma(VideoFrame& frame) const noexcept;
+  void PaintPlane(const PlaneView& plane, const uint8_t* glyphs) const noexcept;
+  void FillChroma(const FrameView& frame) const noexcept;
 
   PixelFormat format_;
   BoxGeometry box_;
@@ -83,12 +85,13 @@ class TextBox {
 
 namespace tallyburn {
 
-// A filter's box, set up once in its constructor: checks `scale` (0 for
-// automatic), `align` and `margin`, raising "<filter>: ..." errors through
-// the host, and places a box of `cells` characters in the clip's frames.
-// With scale 0 the automatic scale steps down until the box fits. Nothing
-// for a format we do not draw: its frames pass through.
-std::optional<TextBox> SetUpTextBox(const char* filter, const VideoInfo& vi, int cells, int scale, int align,
-                                    int margin, IScriptEnvironment* env);
+// A filter's box, set up once in its plan: checks `scale` (0 for automatic),
+// `align` and `margin`, and places a box of `cells` characters in the clip's
+// frames. With scale 0 the automatic scale steps down until the box fits.
+// Nothing with `error` set to a "<filter>: ..." message when a check fails;
+// nothing with `error` left empty for a format we do not draw: its frames
+// pass through.
+std::optional<TextBox> SetUpTextBox(const char* filter, const ClipShape& clip, int cells, int scale, int align,
+                                    int margin, std::string* error);
 
 }  // namespace tallyburn

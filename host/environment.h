@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "avisynth.h"
 #include "host/errors.h"
 #include "host/frame_pool.h"
 #include "host/signature.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn::host {
 

@@ -10,7 +10,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "plugin/avisynth.h"
+#include "avisynth.h"
 
 namespace tallyburn::host {
 

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugin/avisynth.h"
+#include "avisynth.h"
 
 namespace tallyburn::host {
 

@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "draw/cell_painter.h"
-#include "draw/pixel_layout.h"
 #include "timecode/timecode_count.h"
 
 namespace tallyburn {
@@ -29,28 +28,35 @@ constexpr uint8_t kLumaBackground = 16;
 
 }  // namespace
 
-FrameTC::FrameTC(const PClip& source, int frame_offset, int box_orientation, int box_y, IScriptEnvironment* env)
-    : GenericVideoFilter(source),
-      offset(frame_offset),
+Plan FrameTC::Make(const ClipShape& clip, int offset, int orientation, int y) {
+  if (clip.width < kBoxWidth || clip.height < kBoxHeight) return Plan::Refuse("FrameTC: video is too small");
+  if (y < 0 || y > clip.height - kBoxHeight) return Plan::Refuse("FrameTC: y value is invalid");
+  if (orientation < kRight || orientation > kCenter)
+    return Plan::Refuse("FrameTC: Orientation value must be 0 (right), 1 (left) or 2 (center)");
+  TimecodeRate rate{};
+  if (!ClassifyRate(FrameRate(clip.fps_num, clip.fps_den), &rate))
+    return Plan::Refuse("FrameTC: fps of the video must be 23.976, 24, 25, 29.97 or 30");
+  const PixelLayout layout = DrawnLayout(clip.format);
+  if (layout == PixelLayout::kUndrawn) return Plan::PassThrough();
+  return Plan::Draw(
+      std::make_unique<FrameTC>(layout, clip.width, offset, orientation, y, rate.fps_base, rate.drop_frame));
+}
+
+FrameTC::FrameTC(PixelLayout drawn, int width, int frame_offset, int box_orientation, int box_y, int base,
+                 bool drop) noexcept
+    : offset(frame_offset),
       orientation(box_orientation),
       y(box_y),
-      layout(DrawnLayout(vi.pixel_type)),
+      fps_base(base),
+      drop_frame(drop),
+      layout(drawn),
       x(0) {
   std::memcpy(glyphs, kDigitFont.data(), sizeof glyphs);
-  if (vi.width < kBoxWidth || vi.height < kBoxHeight) env->ThrowError("FrameTC: video is too small");
-  if (y < 0 || y > vi.height - kBoxHeight) env->ThrowError("FrameTC: y value is invalid");
-  if (orientation < kRight || orientation > kCenter)
-    env->ThrowError("FrameTC: Orientation value must be 0 (right), 1 (left) or 2 (center)");
   std::snprintf(timecode_format, sizeof timecode_format, "%%02d%%02d%%02d%%02d");
-  fps = FrameRate(vi.fps_numerator, vi.fps_denominator);
-  TimecodeRate rate{};
-  if (!ClassifyRate(fps, &rate)) env->ThrowError("FrameTC: fps of the video must be 23.976, 24, 25, 29.97 or 30");
-  fps_base = rate.fps_base;
-  drop_frame = rate.drop_frame;
   if (orientation == kRight)
-    x = vi.width - kBoxWidth;
+    x = width - kBoxWidth;
   else if (orientation == kCenter)
-    x = vi.width / 2 - kBoxWidth / 2;
+    x = width / 2 - kBoxWidth / 2;
 }
 
 void FrameTC::FormatTimecode(int n, char (&timecode_text)[kTextSize]) const noexcept {
@@ -58,26 +64,14 @@ void FrameTC::FormatTimecode(int n, char (&timecode_text)[kTextSize]) const noex
   std::snprintf(timecode_text, sizeof timecode_text, timecode_format, t.hours, t.minutes, t.seconds, t.frames);
 }
 
-void FrameTC::DrawDigit(int cell_offset, int row, int blank_columns, uint8* dst, uint8_t digit,
-                        int pitch) const noexcept {
+void FrameTC::DrawDigit(uint8_t* bottom, ptrdiff_t up, int blank_columns, uint8_t digit) const noexcept {
   uint8_t sign[kGlyphBytes];
   const uint8_t* const glyph = GlyphOrSign(glyphs, digit, sign);
-  // RGB: `row` is the buffer line of the cell's bottom line. Top-down
-  // formats: `row` is -y and the cell's top line is vi.height - 14 + row, so
-  // its bottom line is vi.height - 1 + row.
-  const int bottom_line = IsBottomUp(layout) ? row : vi.height - 1 + row;
-  PaintCellAt(layout, dst, pitch, bottom_line, cell_offset, glyph, blank_columns,
-              LumaLevels{kLumaBackground, kLumaInk - kLumaBackground});
+  PaintCellAt(layout, bottom, up, glyph, blank_columns, LumaLevels{kLumaBackground, kLumaInk - kLumaBackground});
 }
 
-PVideoFrame __stdcall FrameTC::GetFrame(int n, IScriptEnvironment* env) {
-  PVideoFrame frame = child->GetFrame(n, env);
-  env->MakeWritable(&frame);
-  uint8* const dst = frame->GetWritePtr();
-  if (layout == PixelLayout::kUndrawn || dst == nullptr) return frame;
-
-  const int pitch = frame->GetPitch();
-  const int height = frame->GetHeight();
+void FrameTC::Render(int n, const FrameView& frame) const noexcept {
+  const PlaneView& luma = frame.planes[0];
   const int bpp = BytesPerPixel(layout);
 
   char timecode_text[kTextSize];
@@ -86,26 +80,25 @@ PVideoFrame __stdcall FrameTC::GetFrame(int n, IScriptEnvironment* env) {
   if (layout == PixelLayout::kYv12) {
     // Neutral chroma under the box: 46 samples by 7 lines from (x/2, Hc -
     // y/2 - 7). With an odd y or x it sits one luma row or column off.
-    const int pitch_uv = frame->GetPitch(PLANAR_U);
-    const int first_line = frame->GetHeight(PLANAR_U) - y / 2 - kBoxHeight / 2;
-    for (uint8* plane : {frame->GetWritePtr(PLANAR_U), frame->GetWritePtr(PLANAR_V)}) {
-      uint8* p = plane + static_cast<ptrdiff_t>(first_line) * pitch_uv + x / 2;
-      for (int line = 0; line < kBoxHeight / 2; ++line, p += pitch_uv) std::memset(p, kNeutralChroma, kBoxWidth / 2);
+    const int first_line = frame.height / 2 - y / 2 - kBoxHeight / 2;
+    for (const PlaneView& plane : {frame.planes[1], frame.planes[2]}) {
+      for (int line = first_line; line < first_line + kBoxHeight / 2; ++line)
+        std::memset(plane.line(line) + x / 2, kNeutralChroma, kBoxWidth / 2);
     }
   }
 
-  const int row = IsBottomUp(layout) ? y : -y;
+  // The cells' bottom line is y lines above the picture's.
+  uint8_t* const bottom = luma.line(frame.height - 1 - y);
   for (int k = 0; k < 8; ++k) {
-    DrawDigit((x + kCells[k].first_column) * bpp, row, kCells[k].blank_columns, dst,
-              static_cast<uint8_t>(timecode_text[k] - '0'), pitch);
+    DrawDigit(bottom + (x + kCells[k].first_column) * bpp, -luma.stride, kCells[k].blank_columns,
+              static_cast<uint8_t>(timecode_text[k] - '0'));
   }
 
   for (const int b : kDotRows) {
-    const int line = IsBottomUp(layout) ? y + b : height - 1 - y - b;
-    uint8* const p = dst + static_cast<ptrdiff_t>(line) * pitch;
+    uint8_t* const p = luma.line(frame.height - 1 - y - b);
     for (const int s : kColonColumns) {
       for (int c = x + s; c < x + s + 2; ++c) {
-        uint8* const pixel = p + c * bpp;
+        uint8_t* const pixel = p + c * bpp;
         if (layout == PixelLayout::kRgb24 || layout == PixelLayout::kRgb32)
           pixel[0] = pixel[1] = pixel[2] = 255;  // RGB32 alpha stays 0 from the blank column
         else
@@ -113,7 +106,6 @@ PVideoFrame __stdcall FrameTC::GetFrame(int n, IScriptEnvironment* env) {
       }
     }
   }
-  return frame;
 }
 
 }  // namespace tallyburn

@@ -4,35 +4,37 @@
 
 #include <cstdint>
 
+#include "core/clip_shape.h"
+#include "core/plan.h"
 #include "draw/pixel_layout.h"
 #include "glyphs/digit_font.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn {
 
-class FrameTC : public GenericVideoFilter {
+class FrameTC final : public Painter {
  public:
   static constexpr int kBoxWidth = 92;
   static constexpr int kBoxHeight = kGlyphHeight;
   enum Orientation { kRight = 0, kLeft = 1, kCenter = 2 };
 
-  FrameTC(const PClip& source, int frame_offset, int box_orientation, int box_y, IScriptEnvironment* env);
-  ~FrameTC() override = default;
+  // Frames of a format other than the classic four pass through.
+  static Plan Make(const ClipShape& clip, int offset, int orientation, int y);
 
-  PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override;
+  void Render(int n, const FrameView& frame) const noexcept override;
+
+  FrameTC(PixelLayout layout, int width, int offset, int orientation, int y, int fps_base, bool drop_frame) noexcept;
 
  private:
   static constexpr int kTextSize = 200;
 
   void FormatTimecode(int n, char (&timecode_text)[kTextSize]) const noexcept;
-  void DrawDigit(int cell_offset, int row, int blank_columns, uint8* dst, uint8_t digit, int pitch) const noexcept;
+  void DrawDigit(uint8_t* bottom, ptrdiff_t up, int blank_columns, uint8_t digit) const noexcept;
 
   uint8_t glyphs[kFontBytes];
   char timecode_format[40];
   int offset;
   int orientation;
   int y;
-  double fps;
   int fps_base;
   bool drop_frame;
   // Fixed by the clip's format and size, worked out once.

@@ -1,6 +1,10 @@
 #include "timecode/tallytc.h"
 
+#include <optional>
 #include <string>
+#include <utility>
+
+#include "core/message.h"
 
 namespace tallyburn {
 namespace {
@@ -14,68 +18,68 @@ std::string RateList() {
 }
 
 // The clip's rate in a message: "12.5 fps (25/2)".
-std::string ClipRate(const VideoInfo& vi) {
-  char text[64];
-  const double fps = vi.fps_denominator ? static_cast<double>(vi.fps_numerator) / vi.fps_denominator : 0.0;
-  std::snprintf(text, sizeof text, "%.6g fps (%u/%u)", fps, vi.fps_numerator, vi.fps_denominator);
-  return text;
+std::string ClipRate(const ClipShape& clip) {
+  const double fps = clip.fps_den ? static_cast<double>(clip.fps_num) / clip.fps_den : 0.0;
+  return Message("%.6g fps (%u/%u)", fps, clip.fps_num, clip.fps_den);
 }
 
 }  // namespace
 
-TallyTC::TallyTC(const PClip& source, const char* start, const char* rate_text, int drop, int scale, int align,
-                 int margin, IScriptEnvironment* env)
-    : GenericVideoFilter(source) {
+Plan TallyTC::Make(const ClipShape& clip, const char* start, const char* rate_text, int drop, int scale, int align,
+                   int margin) {
   const tc::Rate* rate = nullptr;
   if (rate_text != nullptr && rate_text[0] != '\0') {
     uint64_t num = 0, den = 0;
     if (!tc::ParseRate(rate_text, &num, &den))
-      env->ThrowError(
-          "TallyTC: rate \"%s\" is not a frame rate: give a number such as \"25\" or \"29.97\", or a "
-          "fraction such as \"30000/1001\"",
-          rate_text);
+      return Plan::Refuse(
+          Message("TallyTC: rate \"%s\" is not a frame rate: give a number such as \"25\" or \"29.97\", or a "
+                  "fraction such as \"30000/1001\"",
+                  rate_text));
     rate = tc::MatchRate(num, den);
     if (rate == nullptr)
-      env->ThrowError("TallyTC: rate \"%s\" is not a timecode rate: %s", rate_text, RateList().c_str());
+      return Plan::Refuse(Message("TallyTC: rate \"%s\" is not a timecode rate: %s", rate_text, RateList().c_str()));
   } else {
-    rate = tc::MatchRate(vi.fps_numerator, vi.fps_denominator);
+    rate = tc::MatchRate(clip.fps_num, clip.fps_den);
     if (rate == nullptr)
-      env->ThrowError(
-          "TallyTC: the clip's rate, %s, is not a timecode rate: give the timecode rate with rate=, "
-          "such as rate=\"25\" (%s)",
-          ClipRate(vi).c_str(), RateList().c_str());
+      return Plan::Refuse(
+          Message("TallyTC: the clip's rate, %s, is not a timecode rate: give the timecode rate with rate=, "
+                  "such as rate=\"25\" (%s)",
+                  ClipRate(clip).c_str(), RateList().c_str()));
   }
 
   tc::Label label{};
   bool drop_separator = false;
   if (start == nullptr || !tc::ParseLabel(start, &label, &drop_separator))
-    env->ThrowError(
-        "TallyTC: start \"%s\" is not a timecode: give HH:MM:SS:FF, with ';' before the frames for "
-        "drop-frame",
-        start ? start : "");
+    return Plan::Refuse(
+        Message("TallyTC: start \"%s\" is not a timecode: give HH:MM:SS:FF, with ';' before the frames for "
+                "drop-frame",
+                start ? start : ""));
   const bool want_drop = drop == 1 || (drop == -1 && (drop_separator || rate->drop_labels > 0));
   if (want_drop && rate->drop_labels == 0)
-    env->ThrowError("TallyTC: drop-frame is not defined at %s fps%s", rate->name,
-                    drop_separator && drop != 1 ? " (start has ';' before its frames)" : "");
+    return Plan::Refuse(Message("TallyTC: drop-frame is not defined at %s fps%s", rate->name,
+                                drop_separator && drop != 1 ? " (start has ';' before its frames)" : ""));
   if (drop == 0 && drop_separator)
-    env->ThrowError("TallyTC: start \"%s\" asks for drop-frame with ';', but drop=false", start);
-  mode = tc::Mode{rate->base, want_drop ? rate->drop_labels : 0};
+    return Plan::Refuse(Message("TallyTC: start \"%s\" asks for drop-frame with ';', but drop=false", start));
+  const tc::Mode mode{rate->base, want_drop ? rate->drop_labels : 0};
   if (const std::string why = tc::WhyInvalid(label, mode); !why.empty())
-    env->ThrowError("TallyTC: start \"%s\" is not a label at %s %s: %s", start, rate->name,
-                    want_drop ? "drop-frame" : "non-drop", why.c_str());
-  start_index = tc::IndexOf(label, mode);
+    return Plan::Refuse(Message("TallyTC: start \"%s\" is not a label at %s %s: %s", start, rate->name,
+                                want_drop ? "drop-frame" : "non-drop", why.c_str()));
+  const int64_t start_index = tc::IndexOf(label, mode);
 
-  box = SetUpTextBox("TallyTC", vi, rate->base > 99 ? 12 : 11, scale, align, margin, env);
+  std::string error;
+  std::optional<TextBox> box = SetUpTextBox("TallyTC", clip, rate->base > 99 ? 12 : 11, scale, align, margin, &error);
+  if (!error.empty()) return Plan::Refuse(std::move(error));
+  if (!box) return Plan::PassThrough();
+  return Plan::Draw(std::make_unique<TallyTC>(mode, start_index, std::move(*box)));
 }
 
-PVideoFrame __stdcall TallyTC::GetFrame(int n, IScriptEnvironment* env) {
-  PVideoFrame frame = child->GetFrame(n, env);
-  env->MakeWritable(&frame);
-  if (!box || frame->GetWritePtr() == nullptr) return frame;
+TallyTC::TallyTC(tc::Mode timecode_mode, int64_t first, TextBox text_box) noexcept
+    : mode(timecode_mode), start_index(first), box(std::move(text_box)) {}
+
+void TallyTC::Render(int n, const FrameView& frame) const noexcept {
   char text[tc::kMaxLabelText];
   tc::FormatLabel(tc::LabelAt(start_index + n, mode), mode, text);
-  box->Paint(*frame.get(), text);
-  return frame;
+  box.Paint(frame, text);
 }
 
 }  // namespace tallyburn

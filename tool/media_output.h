@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-#include "plugin/avisynth.h"
+#include "avisynth.h"
 #include "tool/context.h"
 #include "tool/sinks.h"
 #include "tool/y4m.h"

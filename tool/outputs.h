@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "plugin/avisynth.h"
+#include "avisynth.h"
 #include "tool/context.h"
 #include "tool/media_output.h"
 #include "tool/sinks.h"

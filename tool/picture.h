@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "plugin/avisynth.h"
+#include "avisynth.h"
 #include "tool/io.h"
 
 namespace tallyburn::tool {

@@ -2,6 +2,8 @@
 
 #include <strings.h>
 
+#include "slot_planes.h"
+
 namespace tallyburn::tool {
 
 std::string FfmpegPixFmt(const PixelFormat& f) {

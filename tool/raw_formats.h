@@ -5,8 +5,8 @@
 #include <cstddef>
 #include <string>
 
+#include "avisynth.h"
 #include "draw/pixel_format.h"
-#include "plugin/avisynth.h"
 #include "tool/io.h"
 
 namespace tallyburn::tool {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/avisynth.h"
+#include "avisynth.h"
 #include "tool/io.h"
 #include "tool/y4m.h"
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "plugin/avisynth.h"
+#include "avisynth.h"
 #include "tool/context.h"
 #include "tool/io.h"
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "avisynth.h"
 #include "draw/pixel_format.h"
-#include "plugin/avisynth.h"
 #include "tool/io.h"
 
 namespace tallyburn::tool {

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -27,7 +29,7 @@ int PlaneId(size_t index) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv) {
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& err_file) {
   ProcessResult r;
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return r;
@@ -35,7 +37,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  if (err_file.empty())
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  else
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   for (const int fd : {out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -72,6 +77,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv) {
   int raw = 0;
   waitpid(pid, &raw, 0);
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  if (!err_file.empty()) {
+    std::ifstream in(err_file, std::ios::binary);
+    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   return r;
 }
 
@@ -95,16 +104,25 @@ std::string RealHost::Missing() {
                            "TALLYBURN_AVSPLUS is not set";
 }
 
-std::string RealHost::WithPlugin(const std::string& script) {
-  return std::string("LoadPlugin(\"") + TALLYBURN_PLUGIN_PATH + "\")\n" + script;
+std::string ModulePath(Module module) {
+  switch (module) {
+    case Module::kAvisynth25: return TALLYBURN_AVISYNTH25_MODULE;
+    case Module::kAvisynthC: return TALLYBURN_AVISYNTH_C_MODULE;
+    case Module::kShipped: return TALLYBURN_PLUGIN_PATH;
+  }
+  return "";
 }
 
-std::vector<std::string> RealHost::ProbeArgs(const std::string& verb, const std::string& script) {
-  return {Folder() + "/avsprobe", verb, WithPlugin(script)};
+std::string RealHost::WithPlugin(const std::string& script, Module module) {
+  return "LoadPlugin(\"" + ModulePath(module) + "\")\n" + script;
 }
 
-std::optional<ClipInfo> RealHost::Info(const std::string& script, std::string* error) {
-  const ProcessResult r = RunProcess(ProbeArgs("info", script));
+std::vector<std::string> RealHost::ProbeArgs(const std::string& verb, const std::string& script, Module module) {
+  return {Folder() + "/avsprobe", verb, WithPlugin(script, module)};
+}
+
+std::optional<ClipInfo> RealHost::Info(const std::string& script, std::string* error, Module module) {
+  const ProcessResult r = RunProcess(ProbeArgs("info", script, module));
   if (r.status != 0) {
     if (error) *error = r.out.rfind("error: ", 0) == 0 ? r.out.substr(7) : r.out + r.err;
     return std::nullopt;
@@ -128,8 +146,8 @@ std::optional<ClipInfo> RealHost::Info(const std::string& script, std::string* e
   return info;
 }
 
-std::vector<DumpedFrame> RealHost::Dump(const std::string& script, int first, int count) {
-  std::vector<std::string> args = ProbeArgs("dump", script);
+std::vector<DumpedFrame> RealHost::Dump(const std::string& script, int first, int count, Module module) {
+  std::vector<std::string> args = ProbeArgs("dump", script, module);
   args.push_back(std::to_string(first));
   args.push_back(std::to_string(count));
   const ProcessResult r = RunProcess(args);

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "avisynth.h"
 #include "host/environment.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn::testing {
 
@@ -20,7 +20,10 @@ struct ProcessResult {
 };
 
 // Runs argv[0] (looked up on PATH) with these arguments, no shell between.
-ProcessResult RunProcess(const std::vector<std::string>& argv);
+// With `err_file`, standard error goes to that file (read back into `err`)
+// instead of a pipe: helpers a program leaves behind (Wine's) may hold a
+// pipe open long after it exits.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& err_file = "");
 
 // One plane as the probe dumps it: rows in buffer order, no padding.
 struct DumpedPlane {
@@ -42,6 +45,14 @@ struct ClipInfo {
   std::string line;  // as printed, for messages
 };
 
+// The library a script loads: one door alone, or the plug-in as shipped
+// (both entries; AviSynth+ takes the C one). The suite meets the 2.5 door
+// in the real host through its own library.
+enum class Module { kAvisynth25, kAvisynthC, kShipped };
+
+// The built library, or "" for a C door this build does not have.
+std::string ModulePath(Module module);
+
 class RealHost {
  public:
   // The probe's folder: TALLYBURN_AVSPLUS, else ../shared/avsplus beside
@@ -50,14 +61,17 @@ class RealHost {
   // Why there is no real host here, or "" when there is one.
   static std::string Missing();
 
-  // `script` runs after LoadPlugin of the built plug-in.
-  static std::string WithPlugin(const std::string& script);
-  static std::vector<std::string> ProbeArgs(const std::string& verb, const std::string& script);
+  // `script` runs after LoadPlugin of the built library.
+  static std::string WithPlugin(const std::string& script, Module module = Module::kAvisynth25);
+  static std::vector<std::string> ProbeArgs(const std::string& verb, const std::string& script,
+                                            Module module = Module::kAvisynth25);
 
   // Properties of the script's clip, or the error it fails with.
-  static std::optional<ClipInfo> Info(const std::string& script, std::string* error = nullptr);
+  static std::optional<ClipInfo> Info(const std::string& script, std::string* error = nullptr,
+                                      Module module = Module::kAvisynth25);
   // Frames first .. first + count - 1; fails the test on a script error.
-  static std::vector<DumpedFrame> Dump(const std::string& script, int first, int count);
+  static std::vector<DumpedFrame> Dump(const std::string& script, int first, int count,
+                                       Module module = Module::kAvisynth25);
 };
 
 // The script's own message ("error: " dropped), or "" when it succeeds.

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "avisynth.h"
 #include "host/environment.h"
-#include "plugin/avisynth.h"
 #include "tests/support/synthetic_clip.h"
 #include "tests/support/test_environment.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "plugin/avisynth.h"
+#include "avisynth.h"
 
 namespace tallyburn::host {
 

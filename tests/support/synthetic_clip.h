@@ -5,8 +5,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "avisynth.h"
 #include "host/environment.h"
-#include "plugin/avisynth.h"
 
 namespace tallyburn::host {
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <ostream>
 
+#include "slot_planes.h"
 #include "tests/support/text_box_reader.h"
 #include "tests/tool/tool_support.h"
 #include "tool/raw_formats.h"

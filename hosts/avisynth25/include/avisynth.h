@@ -9,6 +9,11 @@
 // bind to the host's own exported copies of the same names.
 #pragma once
 
+// Host-independent code (built with TALLYBURN_CORE) never sees a host.
+#if defined(TALLYBURN_CORE)
+#error "avisynth.h is for the 2.5 door and our own hosts, not for host-independent code"
+#endif
+
 #include <atomic>
 #include <cstdarg>
 #include <cstddef>
