@@ -1,5 +1,6 @@
 // The plug-in as a host sees it: what its entry registers, how its
 // factories read arguments, and that its filters pass the clip through.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -29,7 +30,7 @@ TEST_F(EntryTest, RegistersEveryFunctionInOrderWithItsSignature) {
   }
 }
 
-TEST_F(EntryTest, ExportsOnlyTheEntry) {
+TEST_F(EntryTest, ExportsOnlyTheEntries) {
   const std::string command = std::string("nm -D --defined-only '") + TALLYBURN_PLUGIN_PATH + "'";
   std::unique_ptr<FILE, int (*)(FILE*)> pipe(popen(command.c_str(), "r"), pclose);
   ASSERT_TRUE(pipe);
@@ -41,7 +42,12 @@ TEST_F(EntryTest, ExportsOnlyTheEntry) {
     const size_t name = s.rfind(' ');
     symbols.push_back(s.substr(name + 1));
   }
+  std::sort(symbols.begin(), symbols.end());
+#ifdef TALLYBURN_HAVE_VAPOURSYNTH
+  EXPECT_EQ(symbols, (std::vector<std::string>{"AvisynthPluginInit2", "VapourSynthPluginInit2"}));
+#else
   EXPECT_EQ(symbols, std::vector<std::string>{"AvisynthPluginInit2"});
+#endif
 }
 
 TEST_F(EntryTest, OnlyTheClipGivesAllIntegersZero) {
