@@ -42,6 +42,14 @@ struct ClipInfo {
   std::string line;  // as printed, for messages
 };
 
+// The library a script loads: one door alone, or the plug-in as shipped
+// (both entries; AviSynth+ takes the C one). The suite meets the 2.5 door
+// in the real host through its own library.
+enum class Module { kAvisynth25, kAvisynthC, kShipped };
+
+// The built library, or "" for a C door this build does not have.
+std::string ModulePath(Module module);
+
 class RealHost {
  public:
   // The probe's folder: TALLYBURN_AVSPLUS, else ../shared/avsplus beside
@@ -50,15 +58,24 @@ class RealHost {
   // Why there is no real host here, or "" when there is one.
   static std::string Missing();
 
-  // `script` runs after LoadPlugin of the built plug-in.
-  static std::string WithPlugin(const std::string& script);
-  static std::vector<std::string> ProbeArgs(const std::string& verb, const std::string& script);
+  // `script` runs after LoadPlugin of the built library.
+  static std::string WithPlugin(const std::string& script, Module module = Module::kAvisynth25);
+  static std::vector<std::string> ProbeArgs(const std::string& verb, const std::string& script,
+                                            Module module = Module::kAvisynth25);
 
   // Properties of the script's clip, or the error it fails with.
-  static std::optional<ClipInfo> Info(const std::string& script, std::string* error = nullptr);
+  static std::optional<ClipInfo> Info(const std::string& script, std::string* error = nullptr,
+                                      Module module = Module::kAvisynth25);
   // Frames first .. first + count - 1; fails the test on a script error.
-  static std::vector<DumpedFrame> Dump(const std::string& script, int first, int count);
+  static std::vector<DumpedFrame> Dump(const std::string& script, int first, int count,
+                                       Module module = Module::kAvisynth25);
 };
+
+// The frames of a probe's dump, whose FRAME lines give the format as the
+// host names it: AviSynth+'s pixel type in hex, or VapourSynth's format
+// name (into `formats`; pixel_type stays 0). Fails the test on a dump it
+// cannot read or one of another length than `count`.
+std::vector<DumpedFrame> ParseDump(const std::string& out, int count, std::vector<std::string>* formats = nullptr);
 
 // The script's own message ("error: " dropped), or "" when it succeeds.
 std::string RealHostError(const std::string& script);

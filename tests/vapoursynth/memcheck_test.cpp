@@ -1,6 +1,7 @@
 // Chains that build, use and tear down our filters in the real VapourSynth
 // core, run under valgrind's memcheck: no invalid access and no leak may
 // show. The core needs no suppressions for these chains.
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,8 @@ struct MemcheckCase {
   int frames;
   int status;  // the probe's: 0, or 3 for a chain that fails
 };
+
+void PrintTo(const MemcheckCase& c, std::ostream* os) { *os << c.name; }
 
 class VsMemcheckTest : public ::testing::TestWithParam<MemcheckCase> {
  protected:

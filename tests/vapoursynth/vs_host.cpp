@@ -115,47 +115,12 @@ std::vector<DumpedFrame> VsHost::Dump(const std::string& chain, int first, int c
   args.push_back(std::to_string(first));
   args.push_back(std::to_string(count));
   const ProcessResult r = RunProcess(args);
-  std::vector<DumpedFrame> frames;
   if (r.status != 0) {
     ADD_FAILURE() << "the VapourSynth probe failed (" << r.status << "): " << r.out.substr(0, 300)
                   << r.err.substr(0, 300);
-    return frames;
+    return {};
   }
-  size_t at = 0;
-  const auto line = [&]() {
-    const size_t end = r.out.find('\n', at);
-    std::string l = r.out.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    at = end == std::string::npos ? r.out.size() : end + 1;
-    return l;
-  };
-  while (at < r.out.size()) {
-    DumpedFrame f;
-    char format[64] = {};
-    int planes = 0;
-    if (std::sscanf(line().c_str(), "FRAME %d %63s %d %d %d", &f.n, format, &f.width, &f.height, &planes) != 5) {
-      ADD_FAILURE() << "unreadable frame dump";
-      break;
-    }
-    if (formats) formats->push_back(format);
-    for (int p = 0; p < planes; ++p) {
-      DumpedPlane plane;
-      if (std::sscanf(line().c_str(), "PLANE %d %d", &plane.row_size, &plane.height) != 2) {
-        ADD_FAILURE() << "unreadable plane dump";
-        return frames;
-      }
-      const size_t bytes = static_cast<size_t>(plane.row_size) * static_cast<size_t>(plane.height);
-      if (at + bytes > r.out.size()) {
-        ADD_FAILURE() << "the dump ends inside a plane";
-        return frames;
-      }
-      plane.bytes = r.out.substr(at, bytes);
-      at += bytes;
-      f.planes.push_back(std::move(plane));
-    }
-    frames.push_back(std::move(f));
-  }
-  if (frames.size() != static_cast<size_t>(count)) ADD_FAILURE() << "the dump holds " << frames.size() << " frames";
-  return frames;
+  return ParseDump(r.out, count, formats);
 }
 
 std::string VsError(const std::string& chain) {
