@@ -3,7 +3,10 @@
 // are looked up by name when the plug-in loads (the plug-in links against
 // no host library); every clip, frame and value taken from the host is given
 // back exactly once, and no exception leaves this file.
+// Function types only, and no loader of the header's own: ours finds the
+// host that loaded us.
 #define AVSC_NO_DECLSPEC
+#define EXTERNAL_AVS_C_API_LOADER
 #include <avisynth_c.h>
 
 #include <cstring>

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include <gtest/gtest.h>
@@ -27,7 +29,7 @@ int PlaneId(size_t index) {
 
 }  // namespace
 
-ProcessResult RunProcess(const std::vector<std::string>& argv) {
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& err_file) {
   ProcessResult r;
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return r;
@@ -35,7 +37,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv) {
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  if (err_file.empty())
+    posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  else
+    posix_spawn_file_actions_addopen(&actions, 2, err_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
   for (const int fd : {out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
   std::vector<char*> args;
   for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
@@ -72,6 +77,10 @@ ProcessResult RunProcess(const std::vector<std::string>& argv) {
   int raw = 0;
   waitpid(pid, &raw, 0);
   r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  if (!err_file.empty()) {
+    std::ifstream in(err_file, std::ios::binary);
+    r.err.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
   return r;
 }
 

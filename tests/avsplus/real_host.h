@@ -20,7 +20,10 @@ struct ProcessResult {
 };
 
 // Runs argv[0] (looked up on PATH) with these arguments, no shell between.
-ProcessResult RunProcess(const std::vector<std::string>& argv);
+// With `err_file`, standard error goes to that file (read back into `err`)
+// instead of a pipe: helpers a program leaves behind (Wine's) may hold a
+// pipe open long after it exits.
+ProcessResult RunProcess(const std::vector<std::string>& argv, const std::string& err_file = "");
 
 // One plane as the probe dumps it: rows in buffer order, no padding.
 struct DumpedPlane {

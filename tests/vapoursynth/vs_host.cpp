@@ -40,13 +40,21 @@ std::string Wine() {
   return given && *given ? given : "/usr/lib/wine/wine64";
 }
 
-std::string WindowsPlugin() {
-#ifdef TALLYBURN_DLL_PATH
-  return TALLYBURN_DLL_PATH;
-#else
-  const char* given = std::getenv("TALLYBURN_DLL");
-  return given && *given ? given : "";
-#endif
+std::string WindowsPlugin() { return TALLYBURN_WINDOWS_DLL_PATH; }
+
+// One wine server for every probe of the run, started away from every pipe;
+// it stays 30 s after the last one. (Wine's own start of it costs seconds a
+// probe.)
+void StartWineServer() {
+  static const bool started = [] {
+    std::error_code ec;
+    fs::create_directories(TALLYBURN_WINE_PREFIX, ec);
+    const std::string server = (fs::path(Wine()).parent_path() / "wineserver").string();
+    return std::system(
+               ("WINEPREFIX='" TALLYBURN_WINE_PREFIX "' '" + server + "' -p30 </dev/null >/dev/null 2>&1").c_str()) ==
+           0;
+  }();
+  (void)started;  // without it each probe starts its own, only slower
 }
 
 // Wine sees the Linux root as drive Z:.
@@ -55,6 +63,12 @@ std::string WindowsPath(const std::string& path) {
   for (char& c : p)
     if (c == '/') c = '\\';
   return p;
+}
+
+// Wine's helpers may hold a pipe open long after the probe exits: its
+// standard error goes to a file.
+ProcessResult Run(const std::vector<std::string>& args, VsPlatform platform) {
+  return RunProcess(args, platform == VsPlatform::kLinux ? "" : TALLYBURN_WINE_PREFIX ".vapoursynth.stderr");
 }
 
 }  // namespace
@@ -86,6 +100,7 @@ std::string VsHost::Missing(VsPlatform platform) {
 std::vector<std::string> VsHost::ProbeArgs(const std::string& verb, const std::string& chain, VsPlatform platform) {
   if (platform == VsPlatform::kLinux)
     return {VsHost::Folder(platform) + "/vsprobe", "--load", TALLYBURN_PLUGIN_PATH, verb, chain};
+  StartWineServer();
   return {"env",
           "WINEDEBUG=-all",
           std::string("WINEPREFIX=") + TALLYBURN_WINE_PREFIX,
@@ -98,7 +113,7 @@ std::vector<std::string> VsHost::ProbeArgs(const std::string& verb, const std::s
 }
 
 std::optional<std::string> VsHost::Info(const std::string& chain, std::string* error, VsPlatform platform) {
-  const ProcessResult r = RunProcess(ProbeArgs("info", chain, platform));
+  const ProcessResult r = Run(ProbeArgs("info", chain, platform), platform);
   if (r.status != 0) {
     if (error) {
       *error = r.out.rfind("error: ", 0) == 0 ? r.out.substr(7) : r.out + r.err;
@@ -114,7 +129,7 @@ std::vector<DumpedFrame> VsHost::Dump(const std::string& chain, int first, int c
   std::vector<std::string> args = ProbeArgs("dump", chain, platform);
   args.push_back(std::to_string(first));
   args.push_back(std::to_string(count));
-  const ProcessResult r = RunProcess(args);
+  const ProcessResult r = Run(args, platform);
   if (r.status != 0) {
     ADD_FAILURE() << "the VapourSynth probe failed (" << r.status << "): " << r.out.substr(0, 300)
                   << r.err.substr(0, 300);

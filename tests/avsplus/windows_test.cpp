@@ -1,0 +1,187 @@
+// tallyburn.dll, cross-built with MinGW-w64, as Windows users meet it: its
+// exports and imports, and loaded with LoadPlugin into the Windows build of
+// the same AviSynth+ under Wine, where the same scripts must give the same
+// defaults, messages and bytes as the Linux host gives through the C door.
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/avsplus/door_scripts.h"
+#include "tests/avsplus/real_host.h"
+
+#include <gtest/gtest.h>
+
+namespace tallyburn::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Dll() { return TALLYBURN_WINDOWS_DLL_PATH; }
+
+// The Windows host: TALLYBURN_AVSPLUS_WIN, else ../shared/avsplus-win.
+std::string WindowsHost() {
+  const char* given = std::getenv("TALLYBURN_AVSPLUS_WIN");
+  const fs::path folder =
+      given && *given ? fs::path(given) : fs::path(TALLYBURN_SOURCE_DIR) / ".." / "shared" / "avsplus-win";
+  std::error_code ec;
+  return fs::exists(folder / "avsprobe.exe", ec) ? fs::weakly_canonical(folder, ec).string() : "";
+}
+
+// TALLYBURN_WINE, else Debian's wine64, else one on the PATH.
+std::string Wine() {
+  const char* given = std::getenv("TALLYBURN_WINE");
+  if (given && *given) return given;
+  std::error_code ec;
+  if (fs::exists("/usr/lib/wine/wine64", ec)) return "/usr/lib/wine/wine64";
+  return RunProcess({"wine64", "--version"}).status == 0 ? "wine64" : "";
+}
+
+class WindowsDllTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (Dll().empty())
+      GTEST_SKIP() << "no Windows DLL in this build: x86_64-w64-mingw32-g++ (g++-mingw-w64-x86-64) was not found, "
+                      "or TALLYBURN_WINDOWS_DLL is OFF";
+  }
+};
+
+// The Windows host's probe through Wine, in a prefix of the build's own.
+class WineTest : public WindowsDllTest {
+ protected:
+  void SetUp() override {
+    WindowsDllTest::SetUp();
+    if (IsSkipped()) return;
+    if (WindowsHost().empty()) GTEST_SKIP() << "no avsprobe.exe in ../shared/avsplus-win or TALLYBURN_AVSPLUS_WIN";
+    if (Wine().empty()) GTEST_SKIP() << "Wine is not installed (Debian: wine64)";
+    const std::string linux_host = RealHost::Missing();
+    if (!linux_host.empty()) GTEST_SKIP() << "nothing to compare with: " << linux_host;
+    if (ModulePath(Module::kAvisynthC).empty()) GTEST_SKIP() << "built without the host's avisynth_c.h: no C door";
+    setenv("WINEDEBUG", "-all", 1);
+    setenv("WINEPREFIX", TALLYBURN_WINE_PREFIX, 1);
+    StartWineServer();
+  }
+
+  // One wine server for all the probes, started away from every pipe; it
+  // goes 30 s after the last probe. (Wine's own start of it for each probe
+  // costs seconds.)
+  static void StartWineServer() {
+    static const bool started = [] {
+      std::error_code ec;
+      fs::create_directories(TALLYBURN_WINE_PREFIX, ec);
+      const fs::path wine(Wine());
+      const std::string server = wine.has_parent_path() ? (wine.parent_path() / "wineserver").string() : "wineserver";
+      return std::system(("'" + server + "' -p30 </dev/null >/dev/null 2>&1").c_str()) == 0;
+    }();
+    (void)started;  // without it each probe starts its own, only slower
+  }
+
+  static ProcessResult Windows(const std::vector<std::string>& verb_and_rest, const std::string& script) {
+    std::vector<std::string> args = {Wine(), WindowsHost() + "/avsprobe.exe", verb_and_rest[0],
+                                     "LoadPlugin(\"Z:" + Dll() + "\")\n" + script};
+    args.insert(args.end(), verb_and_rest.begin() + 1, verb_and_rest.end());
+    return RunProcess(args, std::string(TALLYBURN_WINE_PREFIX) + ".stderr");
+  }
+  static ProcessResult Linux(const std::vector<std::string>& verb_and_rest, const std::string& script) {
+    std::vector<std::string> args = RealHost::ProbeArgs(verb_and_rest[0], script, Module::kAvisynthC);
+    args.insert(args.end(), verb_and_rest.begin() + 1, verb_and_rest.end());
+    return RunProcess(args);
+  }
+};
+
+// What the DLL says of itself in its PE headers.
+struct PeFacts {
+  std::vector<std::string> exports;
+  std::vector<std::string> imports;
+};
+
+PeFacts ReadPe(const std::string& objdump) {
+  const ProcessResult r = RunProcess({objdump, "-p", Dll()});
+  EXPECT_EQ(r.status, 0) << r.err;
+  PeFacts facts;
+  std::istringstream lines(r.out);
+  std::string line;
+  bool in_names = false;
+  while (std::getline(lines, line)) {
+    if (const size_t at = line.find("DLL Name: "); at != std::string::npos)
+      facts.imports.push_back(line.substr(at + 10));
+    if (line.find("[Ordinal/Name Pointer] Table") != std::string::npos) {
+      in_names = true;
+      continue;
+    }
+    if (in_names) {
+      const size_t close = line.find(']');
+      if (line.find('[') == std::string::npos || close == std::string::npos) {
+        in_names = false;
+        continue;
+      }
+      facts.exports.push_back(line.substr(line.find_first_not_of(' ', close + 1)));
+    }
+  }
+  return facts;
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+TEST_F(WindowsDllTest, ExportsTheEntriesAloneAndImportsOnlyWindowsDlls) {
+  const std::string objdump = "x86_64-w64-mingw32-objdump";
+  if (RunProcess({objdump, "--version"}).status != 0) GTEST_SKIP() << objdump << " is not installed";
+  const PeFacts pe = ReadPe(objdump);
+  // Entries only: a C++ entry would meet an MSVC-built host's foreign ABI.
+#ifdef TALLYBURN_HAVE_VAPOURSYNTH
+  EXPECT_EQ(pe.exports, (std::vector<std::string>{"VapourSynthPluginInit2", "avisynth_c_plugin_init"}));
+#else
+  EXPECT_EQ(pe.exports, std::vector<std::string>{"avisynth_c_plugin_init"});
+#endif
+  ASSERT_FALSE(pe.imports.empty());
+  // What every Windows has: the kernel and the system C runtime.
+  const std::set<std::string> system = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "advapi32.dll", "user32.dll"};
+  for (const std::string& dll : pe.imports)
+    EXPECT_TRUE(system.count(Lower(dll)) || Lower(dll).rfind("api-ms-win-", 0) == 0) << "imports " << dll;
+}
+
+// One Wine start per format, one frame of every call in it, keeps it to a
+// few dozen short runs for the whole table.
+TEST_F(WineTest, EveryFormatGivesTheLinuxHostsBytes) {
+  for (const PixelFormat& f : HostFormats()) {
+    SCOPED_TRACE(f.name);
+    const std::vector<std::string> frames = {"dump", "107000", "1"};
+    const ProcessResult linux = Linux(frames, StackedCalls(f));
+    const ProcessResult windows = Windows(frames, StackedCalls(f));
+    ASSERT_EQ(linux.status, 0) << linux.out.substr(0, 200);
+    ASSERT_EQ(windows.status, 0) << windows.out.substr(0, 200) << windows.err.substr(0, 300);
+    EXPECT_TRUE(linux.out == windows.out) << "Windows frames differ from Linux frames";
+  }
+}
+
+TEST_F(WineTest, RefusalsAndTypeErrorsCarryTheSameMessages) {
+  const ProcessResult linux = Linux({"info"}, CollectedRefusals());
+  const ProcessResult windows = Windows({"info"}, CollectedRefusals());
+  EXPECT_EQ(linux.status, 3);
+  // Every script failed, each with its own message.
+  EXPECT_EQ(linux.out.rfind("error: Tallyburn: video is too small | FrameTC: video is too small | ", 0), 0u)
+      << linux.out;
+  EXPECT_EQ(windows.status, linux.status);
+  EXPECT_EQ(windows.out, linux.out);
+  // A refusal on its own ends the script the host's way.
+  const std::string alone = RefusedScripts().at(5);
+  EXPECT_EQ(Windows({"info"}, alone).out, Linux({"info"}, alone).out);
+}
+
+TEST_F(WineTest, ClipPropertiesAndAudioPassThroughAsOnLinux) {
+  const std::string script =
+      "ColorBars(640, 480, pixel_type=\"YV12\").AssumeFPS(30000, 1001).Trim(0, 4999)"
+      ".Tallyburn().FrameTC().TallyTC().TallyFrame().TallyId()";
+  const ProcessResult linux = Linux({"info"}, script);
+  ASSERT_EQ(linux.status, 0) << linux.out;
+  EXPECT_EQ(linux.out.rfind("width=640 height=480 fps=30000/1001 frames=5000 ", 0), 0u) << linux.out;
+  EXPECT_EQ(Windows({"info"}, script).out, linux.out);
+}
+
+}  // namespace
+}  // namespace tallyburn::testing
