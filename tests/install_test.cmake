@@ -1,5 +1,6 @@
 # Installs the build into PREFIX and runs the installed tool on the installed
-# plug-in.
+# plug-in; with VapourSynth, the link in its autoload folder must lead to
+# the same library, and the core (VSPROBE, where there is one) load it there.
 file(REMOVE_RECURSE "${PREFIX}")
 execute_process(COMMAND "${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${PREFIX}" RESULT_VARIABLE rc
                 OUTPUT_QUIET)
@@ -15,5 +16,26 @@ execute_process(COMMAND "${PREFIX}/bin/tallyburn" --info "BlankClip(100, 20).Fra
                 RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT out MATCHES "width       100")
   message(FATAL_ERROR "installed tool: ${rc}\n${out}${err}")
+endif()
+set(link "${PREFIX}/lib/vapoursynth/libtallyburn.so")
+if(HAVE_VAPOURSYNTH)
+  if(NOT IS_SYMLINK "${link}")
+    message(FATAL_ERROR "not installed as a link: lib/vapoursynth/libtallyburn.so")
+  endif()
+  file(REAL_PATH "${link}" target)
+  file(REAL_PATH "${PREFIX}/lib/avisynth/libtallyburn.so" library)
+  if(NOT target STREQUAL library)
+    message(FATAL_ERROR "lib/vapoursynth/libtallyburn.so leads to ${target}, not ${library}")
+  endif()
+  if(EXISTS "${VSPROBE}")
+    execute_process(COMMAND "${VSPROBE}" --load "${link}" info
+                            "std.BlankClip(width=640, height=480, format=YUV420P8, length=10) | tally.Frame()"
+                    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT rc EQUAL 0 OR NOT out MATCHES "width=640 height=480")
+      message(FATAL_ERROR "VapourSynth on the installed link: ${rc}\n${out}${err}")
+    endif()
+  endif()
+elseif(EXISTS "${link}")
+  message(FATAL_ERROR "installed without a VapourSynth entry: lib/vapoursynth/libtallyburn.so")
 endif()
 file(REMOVE_RECURSE "${PREFIX}")

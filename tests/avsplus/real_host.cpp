@@ -156,20 +156,27 @@ std::vector<DumpedFrame> RealHost::Dump(const std::string& script, int first, in
     ADD_FAILURE() << "the real host failed (" << r.status << "): " << r.out.substr(0, 300) << r.err.substr(0, 300);
     return frames;
   }
+  return ParseDump(r.out, count);
+}
+
+std::vector<DumpedFrame> ParseDump(const std::string& out, int count, std::vector<std::string>* formats) {
+  std::vector<DumpedFrame> frames;
   size_t at = 0;
   const auto line = [&]() {
-    const size_t end = r.out.find('\n', at);
-    std::string l = r.out.substr(at, end == std::string::npos ? std::string::npos : end - at);
-    at = end == std::string::npos ? r.out.size() : end + 1;
+    const size_t end = out.find('\n', at);
+    std::string l = out.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    at = end == std::string::npos ? out.size() : end + 1;
     return l;
   };
-  while (at < r.out.size()) {
+  while (at < out.size()) {
     DumpedFrame f;
+    char format[64] = {};
     int planes = 0;
-    if (std::sscanf(line().c_str(), "FRAME %d %x %d %d %d", &f.n, &f.pixel_type, &f.width, &f.height, &planes) != 5) {
+    if (std::sscanf(line().c_str(), "FRAME %d %63s %d %d %d", &f.n, format, &f.width, &f.height, &planes) != 5) {
       ADD_FAILURE() << "unreadable frame dump";
       break;
     }
+    if (std::sscanf(format, "0x%x", &f.pixel_type) != 1 && formats) formats->push_back(format);
     for (int p = 0; p < planes; ++p) {
       DumpedPlane plane;
       if (std::sscanf(line().c_str(), "PLANE %d %d", &plane.row_size, &plane.height) != 2) {
@@ -177,11 +184,11 @@ std::vector<DumpedFrame> RealHost::Dump(const std::string& script, int first, in
         return frames;
       }
       const size_t bytes = static_cast<size_t>(plane.row_size) * static_cast<size_t>(plane.height);
-      if (at + bytes > r.out.size()) {
+      if (at + bytes > out.size()) {
         ADD_FAILURE() << "the dump ends inside a plane";
         return frames;
       }
-      plane.bytes = r.out.substr(at, bytes);
+      plane.bytes = out.substr(at, bytes);
       at += bytes;
       f.planes.push_back(std::move(plane));
     }

@@ -74,6 +74,12 @@ class RealHost {
                                        Module module = Module::kAvisynth25);
 };
 
+// The frames of a probe's dump, whose FRAME lines give the format as the
+// host names it: AviSynth+'s pixel type in hex, or VapourSynth's format
+// name (into `formats`; pixel_type stays 0). Fails the test on a dump it
+// cannot read or one of another length than `count`.
+std::vector<DumpedFrame> ParseDump(const std::string& out, int count, std::vector<std::string>* formats = nullptr);
+
 // The script's own message ("error: " dropped), or "" when it succeeds.
 std::string RealHostError(const std::string& script);
 
