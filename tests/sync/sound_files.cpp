@@ -100,7 +100,7 @@ ScratchDir::~ScratchDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
-int Run(const ScratchDir& dir, const std::string& command, std::string* out) {
+int RunIn(const ScratchDir& dir, const std::string& command, std::string* out) {
   const std::string line = "cd '" + dir.path().string() + "' && " + command + " 2>&1";
   FILE* pipe = popen(line.c_str(), "r");
   if (pipe == nullptr) return -1;

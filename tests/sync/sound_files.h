@@ -35,6 +35,6 @@ class ScratchDir {
 };
 
 // Runs command in dir through the shell; its exit status, its output in out.
-int Run(const ScratchDir& dir, const std::string& command, std::string* out = nullptr);
+int RunIn(const ScratchDir& dir, const std::string& command, std::string* out = nullptr);
 
 }  // namespace tallyburn::testing
