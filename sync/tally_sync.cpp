@@ -162,8 +162,15 @@ static_assert(sizeof(Int24) == 3);
 }  // namespace
 
 void MarkGenerator::Fill(void* buffer, int64_t start, int64_t count, SampleType type) const noexcept {
+  FillChannels(buffer, start, count, type, plan_.channels);
+}
+
+void MarkGenerator::FillPlane(void* buffer, int64_t start, int64_t count, SampleType type) const noexcept {
+  FillChannels(buffer, start, count, type, 1);
+}
+
+void MarkGenerator::FillChannels(void* buffer, int64_t start, int64_t count, SampleType type, int ch) const noexcept {
   if (count <= 0) return;
-  const int ch = plan_.channels;
   switch (type) {
     case SampleType::kInt8:
       FillWith(Writer<uint8_t>(buffer, ch, [](float v) { return uint8_t(128 + Scaled<int>(v, 127)); }), start, count);

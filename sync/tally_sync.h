@@ -60,12 +60,16 @@ class MarkGenerator {
   // end, which are silence), interleaved, into buffer: the same samples for
   // any start and count as one long read.
   void Fill(void* buffer, int64_t start, int64_t count, SampleType type) const noexcept;
+  // The same for one channel alone, for hosts whose sound is planar (every
+  // channel carries the same samples).
+  void FillPlane(void* buffer, int64_t start, int64_t count, SampleType type) const noexcept;
 
   const SyncPlan& plan() const noexcept { return plan_; }
 
  private:
   template <typename Writer>
   void FillWith(Writer write, int64_t start, int64_t count) const noexcept;
+  void FillChannels(void* buffer, int64_t start, int64_t count, SampleType type, int channels) const noexcept;
 
   SyncPlan plan_;
   int mark_samples_ = 0;

@@ -175,7 +175,9 @@ TEST(TallySyncSamples, EverySampleTypeCarriesTheSameSound) {
     const int bytes = BytesPerSample(c.type);
     std::vector<uint8_t> raw(static_cast<size_t>(n * plan.channels * bytes));
     g.Fill(raw.data(), 0, n, c.type);
-    double worst = 0;
+    double worst = 0, plane_worst = 0;
+    std::vector<float> plane(static_cast<size_t>(n));
+    g.FillPlane(plane.data(), 0, n, SampleType::kFloat);
     for (size_t i = 0; i < reference.size(); ++i) {
       const uint8_t* p = raw.data() + i * bytes;
       double v = 0;
@@ -190,11 +192,15 @@ TEST(TallySyncSamples, EverySampleTypeCarriesTheSameSound) {
               2147483647.0;
       }
       worst = std::max(worst, std::abs(v - reference[i]));
+      if (i % plan.channels == 0) {
+        plane_worst = std::max(plane_worst, std::abs(double(plane[i / plan.channels]) - reference[i]));
+      }
       if (i % plan.channels != 0) {
         ASSERT_EQ(std::memcmp(p, p - bytes, bytes), 0) << "channels differ at " << i;
       }
     }
     EXPECT_LE(worst, 0.5 * c.step + 1e-7) << "type " << static_cast<int>(c.type);
+    EXPECT_EQ(plane_worst, 0) << "one channel alone, for planar hosts";
   }
 }
 
