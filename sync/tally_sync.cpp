@@ -35,7 +35,7 @@ int BytesPerSample(SampleType type) noexcept {
     case SampleType::kInt8: return 1;
     case SampleType::kInt16: return 2;
     case SampleType::kInt24: return 3;
-    case SampleType::kInt32: return 4;
+    case SampleType::kInt32:
     case SampleType::kFloat: return 4;
   }
   return 4;
