@@ -17,6 +17,7 @@ extern "C" {
 #include <vector>
 
 #include "draw/pixel_format.h"
+#include "slot_planes.h"
 #include "tool/media_log.h"
 #include "tool/media_timecode.h"
 #include "tool/raw_formats.h"

@@ -2,6 +2,7 @@
 // libraries open, frame n the n-th in presentation order, in any order.
 #include <cstring>
 
+#include "slot_planes.h"
 #include "tool/media_input.h"
 #include "tool/source_support.h"
 

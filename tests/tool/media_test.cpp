@@ -10,6 +10,7 @@
 #include <ostream>
 #include <random>
 
+#include "slot_planes.h"
 #include "tests/tool/tool_support.h"
 #include "tool/context.h"
 #include "tool/media_input.h"
