@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 
 #include "framecode/codec.h"
 #include "framecode/layout.h"
@@ -17,7 +18,7 @@ constexpr float kLeastLevels = static_cast<float>(kLeastContrast) * kRangeOfFull
 // A scan line's edges are where it swings up or down by this much, of full
 // scale: first by a lot, which noise does not reach, then by less and less,
 // for strips of little contrast (each tried only where the one before
-// finds no strip in the picture).
+// reads no strip on the line).
 constexpr float kSwings[] = {0.2f, 0.1f, 0.05f};
 // The smallest module read, in pixels: two, less a little for rounding.
 constexpr double kSmallestModule = 1.8;
@@ -160,7 +161,6 @@ std::optional<uint32_t> Reader::ReadClock(const LumaView& luma, int y, size_t fi
 }
 
 std::optional<uint32_t> Reader::ReadLine(const LumaView& luma, int y, float swing) {
-  LoadLine(luma, y, line_);
   FindEdges(swing);
   for (size_t i = 0; i + kClockRuns < edges_.size(); ++i)
     if (edges_[i].rising)
@@ -172,11 +172,21 @@ std::optional<uint32_t> Reader::Read(const LumaView& luma) {
   if (luma.data == nullptr || luma.width <= 0 || luma.height <= 0 || luma.stride < luma.bytes_per_sample ||
       (luma.bytes_per_sample != 1 && luma.bytes_per_sample != 2 && luma.bytes_per_sample != 4))
     return std::nullopt;
-  if (last_y_ >= 0 && last_y_ < luma.height)
+  if (last_y_ >= 0 && last_y_ < luma.height) {
+    LoadLine(luma, last_y_, line_);
     if (const auto number = ReadLine(luma, last_y_, last_swing_)) return number;
-  // Every line: a module of 2 pixels is 2 lines high.
-  for (const float swing : kSwings) {
-    for (int y = 0; y < luma.height; ++y) {
+  }
+  // Every line, each loaded once for every swing: the lines of a 2-pixel
+  // module's row are not alike after encoding or scaling, and one of them
+  // may be the only one that reads.
+  for (int y = 0; y < luma.height; ++y) {
+    LoadLine(luma, y, line_);
+    // A smaller swing finds at least the edges a larger one does (less the
+    // one or two where the line starts and ends): a line with too few
+    // edges for a clock at the smallest has none at any.
+    FindEdges(kSwings[std::size(kSwings) - 1]);
+    if (edges_.size() + 4 < kClockRuns + 1) continue;
+    for (const float swing : kSwings) {
       if (const auto number = ReadLine(luma, y, swing)) {
         last_y_ = y;
         last_swing_ = swing;

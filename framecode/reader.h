@@ -37,7 +37,7 @@ class Reader {
     float x;  // where the line crosses halfway between the levels either side
     bool rising;
   };
-  std::optional<uint32_t> ReadLine(const LumaView& luma, int y, float swing);
+  std::optional<uint32_t> ReadLine(const LumaView& luma, int y, float swing);  // line_ loaded
   std::optional<uint32_t> ReadClock(const LumaView& luma, int y, size_t first);
   void LoadLine(const LumaView& luma, int y, std::vector<float>& out) const;
   void FindEdges(float swing);
