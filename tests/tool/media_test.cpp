@@ -376,8 +376,7 @@ TEST(MediaCliTest, FramesRangeAndOutputSafetyAndInfo) {
   const RunResult info = RunTool(dir, {"--info", "MediaSource(\"in.mp4\")"});
   EXPECT_EQ(info.out,
             "width       96\nheight      64\nframe rate  25/1 (25.000 fps)\nframes      20\npixel type  YV12\n"
-            "input       MediaSource in.mp4: QuickTime / MOV, h264 yuv420p, as decoded, YV12\n"
-            "timecode    none in in.mp4\n");
+            "input       MediaSource in.mp4: QuickTime / MOV, h264 yuv420p, as decoded, YV12\n");
 }
 
 TEST(MediaVerifyTest, ReadsAnEncodedFileAndGivesEachFramesTime) {

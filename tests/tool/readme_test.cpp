@@ -5,10 +5,12 @@
 // failing command or pipe stage, so an example that breaks fails here.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -21,7 +23,8 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Example {
-  int line;  // where its block starts in the README
+  int line;             // where its block starts in the README
+  std::string section;  // the "## " heading it comes under
   std::string text;
 };
 
@@ -29,11 +32,14 @@ std::vector<Example> ShellExamples(const std::string& readme) {
   std::vector<Example> examples;
   std::istringstream in(readme);
   std::string line, block;
+  std::string section;
   int number = 0, start = 0;
   bool inside = false;
   while (std::getline(in, line)) {
     ++number;
-    if (!inside && line == "```sh") {
+    if (!inside && line.rfind("## ", 0) == 0) {
+      section = line;
+    } else if (!inside && line == "```sh") {
       inside = true;
       start = number;
       block.clear();
@@ -42,7 +48,7 @@ std::vector<Example> ShellExamples(const std::string& readme) {
       const std::string first = block.substr(0, block.find_first_of(" \n"));
       // The set-up, build and test commands: what CI itself runs.
       if (first != "cmake" && first != "ctest" && first != "bash" && first != "mkdir")
-        examples.push_back({start, block});
+        examples.push_back({start, section, block});
     } else if (inside) {
       block += line + "\n";
     }
@@ -83,20 +89,29 @@ TEST(ReadmeExamples, RunAsWritten) {
   fs::permissions(dir.Path("bin/tallyburn"), fs::perms::owner_all);
   fs::permissions(dir.Path("bin/mpv"), fs::perms::owner_all);
 
-  // Each example in a folder of its own, as a user would start it: the
-  // input files and nothing another example wrote.
+  // The examples of a section in a folder of their own, in order, as a
+  // user following that section would run them: the input files and what
+  // the section's earlier examples wrote. An input that one of the
+  // section's examples makes itself (its name ends one of its lines, as an
+  // ffmpeg output does) is not there beforehand.
+  std::map<std::string, std::string> folders;
+  for (const Example& e : examples) {
+    if (folders.count(e.section) != 0) continue;
+    const std::string folder = dir.Path("section" + std::to_string(folders.size()));
+    folders[e.section] = folder;
+    fs::create_directory(folder);
+    for (const auto& input : fs::directory_iterator(dir.path())) {
+      const std::string name = input.path().filename().string();
+      const bool made = std::any_of(examples.begin(), examples.end(), [&](const Example& x) {
+        return x.section == e.section && x.text.find(" " + name + "\n") != std::string::npos;
+      });
+      if (input.is_regular_file() && !made) fs::create_hard_link(input.path(), folder + "/" + name);
+    }
+  }
   for (const Example& e : examples) {
     const auto began = std::chrono::steady_clock::now();
     SCOPED_TRACE("README.md line " + std::to_string(e.line) + ":\n" + e.text);
-    const std::string folder = dir.Path("line" + std::to_string(e.line));
-    fs::create_directory(folder);
-    // An example that makes one of the files itself (the name ends one of
-    // its lines, as an ffmpeg output does) starts without it.
-    for (const auto& input : fs::directory_iterator(dir.path())) {
-      const std::string name = input.path().filename().string();
-      if (input.is_regular_file() && e.text.find(" " + name + "\n") == std::string::npos)
-        fs::create_hard_link(input.path(), folder + "/" + name);
-    }
+    const std::string& folder = folders[e.section];
     WriteFile(folder + "/example.sh", "set -euo pipefail\n" + e.text);
     const RunResult r = Shell(
         dir, "cd " + Quote(folder) + " && PATH=" + Quote(dir.Path("bin")) + ":\"$PATH\" bash example.sh < /dev/null");

@@ -15,6 +15,7 @@
 #include <sstream>
 
 #include "draw/strip.h"
+#include "framecode/layout.h"
 #include "tests/support/text_box_reader.h"
 #include "tests/tool/tool_support.h"
 #include "tool/html_report.h"
@@ -368,7 +369,7 @@ TEST_P(VerifyQualityTest, MetricsAreFfmpegsOwnForThePairsTheCodeMakes) {
   // The rows left out hold the whole strip, and at most a module (8 rows)
   // and a chroma line more on either side.
   StripGeometry strip{};
-  ASSERT_TRUE(PlaceStrip(kW, kH, 1, c.align, &strip));
+  ASSERT_TRUE(PlaceStrip(kW, kH, framecode::kModulePixels, c.align, &strip));  // scale 1 at 360 lines
   ASSERT_TRUE(summary["rows_left_out"].is_array()) << summary.dump();
   const int first = summary["rows_left_out"][0], last = summary["rows_left_out"][1];
   EXPECT_LE(first, strip.y0);

@@ -81,7 +81,8 @@ TEST_F(VsTest, RefusalsSayWhatToDoInTheFunctionsOwnName) {
       {yuv + " | tally.Frame(scale=65)", "Frame: scale must be 0 (automatic) to 64, not 65"},
       {yuv + " | tally.Frame(margin=-1)", "Frame: margin must be 0 or more, not -1"},
       {yuv + " | tally.Id(start=-1)", "Id: start must be 0 or more, not -1"},
-      {Blank("RGB24", 320, 72) + " | tally.Id()", "Id: the strip at scale 1 (560x32) does not fit the 320x72 frame"},
+      {Blank("RGB24", 320, 72) + " | tally.Id(scale=1)",
+       "Id: the strip at scale 1 (560x32) does not fit the 320x72 frame"},
       {yuv + " | tally.Id(align=0)", "Id: align must be 1 to 9 (as on a numeric keypad), not 0"},
       // What only VapourSynth hands a filter.
       {"std.BlankClip(width=640, height=480, format=YUV420P8, length=10, varformat=true) | tally.Frame()",
