@@ -33,7 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const int rates[] = {8000, 11025, 22050, 44100, 48000, 96000};
   const int rate = rates[data[1] % 6];
   std::vector<float> sound((size - 3) / 4);
-  std::memcpy(sound.data(), data + 3, sound.size() * 4);
+  if (!sound.empty()) std::memcpy(sound.data(), data + 3, sound.size() * 4);  // no sample: data() may be null
   const size_t frames = sound.size() / channels;
   const size_t cut = frames == 0 ? 0 : data[2] * frames / 255;
   tool::MarkDetector detector(rate);
