@@ -4,6 +4,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/audio_fifo.h>
+#include <libavutil/cpu.h>
 #include <libavutil/imgutils.h>
 #include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
@@ -262,7 +263,7 @@ class MediaSink final : public FrameSink {
   const AVCodec* codec_ = nullptr;
   CodecContext video_;
   SwsContext* scaler_ = nullptr;
-  Frame picture_{av_frame_alloc()}, sound_frame_{av_frame_alloc()};
+  Frame picture_{av_frame_alloc()}, lent_{av_frame_alloc()}, sound_frame_{av_frame_alloc()};
   Packet packet_{av_packet_alloc()};
   InputFile source_;
   std::vector<std::unique_ptr<SoundTrack>> sound_;
@@ -291,7 +292,7 @@ MediaSink::MediaSink(const MediaSettings& settings, const VideoInfo& vi, const M
                     "takes it, without its alpha)");
   container_ = ContainerFor(settings.path);
   codec_ = VideoEncoder(settings.codec);
-  if (picture_.get() == nullptr || sound_frame_.get() == nullptr || packet_.get() == nullptr)
+  if (picture_.get() == nullptr || lent_.get() == nullptr || sound_frame_.get() == nullptr || packet_.get() == nullptr)
     throw ToolError(settings.path + ": out of memory");
 
   const AVCodecParameters* source_video = nullptr;
@@ -521,9 +522,22 @@ void MediaSink::Encode(const AVFrame* frame) {
   }
 }
 
+// The host frame itself, lent to the encoder: the buffer holds a reference
+// on the frame until the encoder lets go of it (on whichever thread).
+void ReleaseLentFrame(void* opaque, uint8_t*) { delete static_cast<PVideoFrame*>(opaque); }
+
+// FFmpeg's own frames start every plane and line on its widest SIMD width;
+// a lent frame must too, or an encoder's aligned loads would fault.
+bool Lendable(const uint8_t* const planes[], const int pitches[], int count) noexcept {
+  const auto align = static_cast<uintptr_t>(av_cpu_max_align());
+  for (int k = 0; k < count; ++k)
+    if (reinterpret_cast<uintptr_t>(planes[k]) % align != 0 || pitches[k] <= 0 ||
+        static_cast<uintptr_t>(pitches[k]) % align != 0)
+      return false;
+  return true;
+}
+
 void MediaSink::Write(const VideoFrame& frame, int) {
-  // The same buffer each frame, unless the encoder still holds it.
-  if (const int err = av_frame_make_writable(picture_.get()); err < 0) Fail("cannot make a frame", err);
   // The host's planes as FFmpeg's: packed RGB from its bottom line up.
   const uint8_t* planes[4] = {};
   int pitches[4] = {};
@@ -538,18 +552,43 @@ void MediaSink::Write(const VideoFrame& frame, int) {
       pitches[k] = -pitches[k];
     }
   }
-  if (scaler_ != nullptr) {
-    sws_scale(scaler_, planes, pitches, 0, vi_.height, picture_->data, picture_->linesize);
-  } else {
+  AVFrame* picture = picture_.get();
+  if (scaler_ == nullptr && Lendable(planes, pitches, count)) {
+    // The encoder reads the host's frame where it lies: a frame of 1080p
+    // is 3 MB that would otherwise be copied once more.
+    picture = lent_.get();
+    picture->format = encoder_format_;
+    picture->width = vi_.width;
+    picture->height = vi_.height;
+    auto* held = new PVideoFrame(const_cast<VideoFrame*>(&frame));
+    const VideoFrameBuffer* buffer = frame.vfb;
+    picture->buf[0] = av_buffer_create(const_cast<uint8_t*>(buffer->GetReadPtr()), buffer->GetDataSize(),
+                                       ReleaseLentFrame, held, AV_BUFFER_FLAG_READONLY);
+    if (picture->buf[0] == nullptr) {
+      delete held;
+      Fail("cannot lend a frame", AVERROR(ENOMEM));
+    }
     for (int k = 0; k < count; ++k) {
-      const PlaneSize size = PlaneSizeOf(format_, vi_.width, vi_.height, k);
-      av_image_copy_plane(picture_->data[k], picture_->linesize[k], planes[k], pitches[k], size.row_bytes, size.height);
+      picture->data[k] = const_cast<uint8_t*>(planes[k]);
+      picture->linesize[k] = pitches[k];
+    }
+  } else {
+    // The same buffer each frame, unless the encoder still holds it.
+    if (const int err = av_frame_make_writable(picture); err < 0) Fail("cannot make a frame", err);
+    if (scaler_ != nullptr) {
+      sws_scale(scaler_, planes, pitches, 0, vi_.height, picture->data, picture->linesize);
+    } else {
+      for (int k = 0; k < count; ++k) {
+        const PlaneSize size = PlaneSizeOf(format_, vi_.width, vi_.height, k);
+        av_image_copy_plane(picture->data[k], picture->linesize[k], planes[k], pitches[k], size.row_bytes, size.height);
+      }
     }
   }
-  picture_->pts = frames_in_++;
-  picture_->interlaced_frame = video_->field_order == AV_FIELD_TT || video_->field_order == AV_FIELD_BB ? 1 : 0;
-  picture_->top_field_first = video_->field_order == AV_FIELD_TT ? 1 : 0;
-  Encode(picture_.get());
+  picture->pts = frames_in_++;
+  picture->interlaced_frame = video_->field_order == AV_FIELD_TT || video_->field_order == AV_FIELD_BB ? 1 : 0;
+  picture->top_field_first = video_->field_order == AV_FIELD_TT ? 1 : 0;
+  Encode(picture);
+  if (picture == lent_.get()) av_frame_unref(picture);  // the encoder keeps its own reference where it needs one
   if (!sound_.empty()) PumpSound(static_cast<double>(frames_in_) / av_q2d(RateOf(vi_)));
 }
 

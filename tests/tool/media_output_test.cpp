@@ -105,6 +105,16 @@ INSTANTIATE_TEST_SUITE_P(
         LosslessCase{"ffv1_nut_444_12bit", "testsrc=size=160x48:rate=25 -frames:v 6 -pix_fmt yuv444p12le -strict -1",
                      "Y4MSource(\"in.y4m\").TallyFrame()", "out.nut", "ffv1", "", "-f yuv4mpegpipe -strict -1", false,
                      "codec_name=ffv1\npix_fmt=yuv444p12le\n"},
+        // Lines of a whole SIMD width: the encoder reads the host's frames
+        // where they lie, and must still store what they held then.
+        LosslessCase{"ffv1_mkv_420_lent", "", "ColorBars(256, 48, length=12, fps=25).TallyTC()", "out.mkv", "ffv1", "",
+                     "-f yuv4mpegpipe", false, "codec_name=ffv1\npix_fmt=yuv420p\n"},
+        LosslessCase{"x264_lossless_420_lent", "", "ColorBars(1024, 64, length=30, fps=25).TallyFrame()", "out.mkv",
+                     "libx264", "qp=0", "-f yuv4mpegpipe", false, "codec_name=h264\npix_fmt=yuv420p\n"},
+        LosslessCase{"ffv1_mkv_422_10bit_lent",
+                     "testsrc=size=256x48:rate=25 -frames:v 10 -pix_fmt yuv422p10le -strict -1",
+                     "Y4MSource(\"in.y4m\").TallyTC()", "out.mkv", "ffv1", "", "-f yuv4mpegpipe -strict -1", false,
+                     "codec_name=ffv1\npix_fmt=yuv422p10le\n"},
         // The classic YUY2 frames go to the encoder as planar 4:2:2.
         LosslessCase{"x264_lossless_mp4_yuy2", "", "ColorBars(160, 48, \"YUY2\", length=8, fps=25).Tallyburn()",
                      "out.mp4", "libx264", "qp=0", "-f yuv4mpegpipe", false, "codec_name=h264\npix_fmt=yuv422p\n"},
