@@ -31,6 +31,9 @@ class Reader {
   // whole (its start, stop and check all hold). Looks first on the line
   // where the last strip was found, then scans the picture from the top.
   std::optional<uint32_t> Read(const LumaView& luma);
+  // The line the last number was read on (of the picture it was read
+  // from), or -1 before any.
+  int line() const noexcept { return last_y_; }
 
  private:
   struct Edge {

@@ -287,8 +287,17 @@ std::string VmafNote() {
              : "VMAF: not measured (the linked FFmpeg has no libvmaf filter)";
 }
 
-std::optional<RowBand> StripRows(const framecode::LumaView& luma, double scale, int reference_height) {
-  if (!ReadsCode(luma)) return std::nullopt;
+std::optional<RowBand> StripRows(const framecode::LumaView& whole, double scale, int reference_height) {
+  framecode::Reader found;
+  if (!found.Read(whole)) return std::nullopt;
+  // The strip is 4 modules high, each at most a 70th of the picture's
+  // width, so its rows lie that close to the line it read on: the searches
+  // below look at those rows alone, not at the whole picture each time.
+  const int reach = framecode::kHeightModules * (whole.width / framecode::kWidthModules + 1) + 2;
+  const int band_top = std::max(0, found.line() - reach);
+  framecode::LumaView luma = whole;
+  luma.data += static_cast<ptrdiff_t>(band_top) * whole.pitch;
+  luma.height = std::min(whole.height, found.line() + reach + 1) - band_top;
   // The reader needs the clock row and the data row under it: a picture cut
   // below reads from the first data line on; one cut at the left reads
   // while some of the dark border is left, one cut at the right while some
@@ -316,7 +325,7 @@ std::optional<RowBand> StripRows(const framecode::LumaView& luma, double scale, 
     return ReadsCode(v);
   });
   const double module = std::max(1.0, static_cast<double>(right - left) / (framecode::kWidthModules - 1));
-  const double top = data_line - (framecode::kBorder + 1) * module;
+  const double top = band_top + data_line - (framecode::kBorder + 1) * module;
   const double bottom = top + framecode::kHeightModules * module;
   // Half a module more on each side, for the blur around the strip's edges.
   const double pad = std::max(2.0, module / 2);
