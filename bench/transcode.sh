@@ -23,23 +23,8 @@ ffmpeg -v error -f lavfi -i "testsrc2=size=1920x1080:rate=25" -f lavfi -i "sine=
   -t "$((frames / 25))" -c:v libx264 -preset medium -pix_fmt yuv420p -c:a aac -shortest "$in"
 cat "$in" > /dev/null  # into the page cache
 
-# Wall and CPU (user + system, children included) milliseconds of the
-# command line in $1: on a machine shared with other work the CPU time is
-# the steadier measure.
-measure() {
-  local TIMEFORMAT='%R %U %S' out
-  out=$({ time bash -c "$1" > /dev/null 2>&1; } 2>&1)
-  awk '{ printf "%d %d\n", $1 * 1000, ($2 + $3) * 1000 }' <<< "$out"
-}
-
-# best NAME COMMAND: times COMMAND and keeps the best wall time in
-# ${NAME}_wall and the best CPU time in ${NAME}_cpu.
-best() {
-  local wall cpu w="${1}_wall" c="${1}_cpu"
-  read -r wall cpu < <(measure "$2")
-  if [[ -z "${!w:-}" || $wall -lt ${!w} ]]; then printf -v "$w" '%s' "$wall"; fi
-  if [[ -z "${!c:-}" || $cpu -lt ${!c} ]]; then printf -v "$c" '%s' "$cpu"; fi
-}
+# shellcheck source=bench/timing.sh
+source "$(dirname "$0")/timing.sh"
 
 drawtext_filter="drawtext=timecode='00\\:00\\:00\\:00':rate=25:fontcolor=white:box=1:boxcolor=black:x=(w-tw)/2:y=h-th"
 have_drawtext=1
@@ -54,12 +39,12 @@ for ((i = 0; i < runs; i++)); do
 done
 
 report() {  # name
-  local w="${1}_wall" c="${1}_cpu"
+  local w="$1" c="${1}_cpu"
   awk -v n="$1" -v w="${!w}" -v c="${!c}" -v f="$frames" \
-    'BEGIN { printf "%-10s %8.0f ms wall %6.1f fps %8.0f ms cpu\n", n, w, f / (w / 1e3), c }'
+    'BEGIN { printf "%-10s %8.0f ms wall %6.1f fps %8.0f ms cpu\n", n, w / 1e6, f / (w / 1e9), c / 1e3 }'
 }
 ratio() {  # name against goal
-  local bw="${1}_wall" bc="${1}_cpu" lw="${2}_wall" lc="${2}_cpu"
+  local bw="$1" bc="${1}_cpu" lw="$2" lc="${2}_cpu"
   awk -v bw="${!bw}" -v bc="${!bc}" -v lw="${!lw}" -v lc="${!lc}" -v a="$1" -v b="$2" -v g="$3" \
     'BEGIN { printf "%s: %.3fx %s wall, %.3fx cpu (goal: %s)\n", a, bw / lw, b, bc / lc, g }'
 }
