@@ -6,7 +6,7 @@
 measure() {
   local TIMEFORMAT='%3R %3U %3S' t
   t=$({ time bash -c "$1" > /dev/null 2>&1; } 2>&1)
-  awk -v t="$t" 'BEGIN { split(t, a, " "); printf "%d %d\n", a[1] * 1e9, (a[2] + a[3]) * 1e6 }'
+  awk -v t="$t" 'BEGIN { split(t, a, " "); printf "%.0f %.0f\n", a[1] * 1e9, (a[2] + a[3]) * 1e6 }'
 }
 
 # best NAME COMMAND: times one run of COMMAND and keeps the best wall time
