@@ -188,6 +188,9 @@ AVS_Value Create(const Function& function, AVS_ScriptEnvironment* env, AVS_Value
       case ArgType::kString:
         if (avs_is_string(v)) values.SetString(k, avs_as_string(v));
         break;
+      case ArgType::kFloat:
+        if (avs_is_float(v)) values.SetFloat(k, avs_as_float(v));
+        break;
       case ArgType::kClip: break;
     }
   }
@@ -236,6 +239,7 @@ TALLYBURN_C_ENTRY const char* AVSC_CC avisynth_c_plugin_init(AVS_ScriptEnvironme
   if (ResolveHost() == nullptr) return "tallyburn: this host lacks functions of the AviSynth 2.6 C interface";
   try {
     for (const Function& f : Functions()) {
+      if (f.makes_sound()) continue;  // the sound door comes with its own commit
       const std::string signature = AvisynthSignature(f);
       Api().avs_add_function(env, f.name, Api().avs_save_string(env, signature.c_str(), -1), Apply,
                              const_cast<Function*>(&f));

@@ -226,7 +226,7 @@ VS_EXTERNAL_API(void) VapourSynthPluginInit2(VSPlugin* plugin, const VSPLUGINAPI
                        VS_MAKE_VERSION(TALLYBURN_VERSION_MAJOR, TALLYBURN_VERSION_MINOR), VAPOURSYNTH_API_VERSION, 0,
                        plugin);
   for (const Function& f : Functions()) {
-    if (f.vs_name == nullptr) continue;
+    if (f.vs_name == nullptr || f.makes_sound()) continue;  // the sound door comes with its own commit
     vspapi->registerFunction(f.vs_name, VapourSynthSignature(f).c_str(), "clip:vnode;", Call, const_cast<Function*>(&f),
                              plugin);
   }
