@@ -10,6 +10,7 @@
 
 #include "avisynth.h"
 #include "core/functions.h"
+#include "sync/tally_sync.h"
 
 namespace tallyburn {
 namespace {
@@ -104,6 +105,65 @@ class Filter final : public GenericVideoFilter {
   PixelFormat format_;  // meaningful only with a painter
 };
 
+// The host's sample types as the marks' (one bit each in sample_type).
+constexpr struct {
+  int avisynth;
+  sync::SampleType marks;
+} kSampleTypes[] = {{VideoInfo::SAMPLE_INT8, sync::SampleType::kInt8},
+                    {VideoInfo::SAMPLE_INT16, sync::SampleType::kInt16},
+                    {VideoInfo::SAMPLE_INT24, sync::SampleType::kInt24},
+                    {VideoInfo::SAMPLE_INT32, sync::SampleType::kInt32},
+                    {VideoInfo::SAMPLE_FLOAT, sync::SampleType::kFloat}};
+
+// A sound function's filter: the source's pictures, and marks for sound in
+// the format planned (the source's, or 48 kHz stereo 16-bit where it had
+// none).
+class SoundFilter final : public GenericVideoFilter {
+ public:
+  SoundFilter(const PClip& source, const sync::SyncPlan& plan, int sample_type, sync::SampleType type)
+      : GenericVideoFilter(source), marks_(plan), type_(type) {
+    vi.audio_samples_per_second = plan.rate;
+    vi.nchannels = plan.channels;
+    vi.num_audio_samples = plan.samples;
+    vi.sample_type = sample_type;
+  }
+
+  void __stdcall GetAudio(void* buf, int64 start, int64 count, IScriptEnvironment* /*env*/) override {
+    marks_.Fill(buf, start, count, type_);
+  }
+
+ private:
+  sync::MarkGenerator marks_;
+  sync::SampleType type_;
+};
+
+// The marks' request from the source: its rate, length and sound, if any.
+sync::SyncRequest RequestOf(const VideoInfo& vi) noexcept {
+  sync::SyncRequest r;
+  r.fps_num = vi.fps_numerator;
+  r.fps_den = vi.fps_denominator;
+  r.num_frames = vi.num_frames;
+  if (vi.HasAudio()) {
+    r.rate = vi.audio_samples_per_second;
+    r.channels = vi.nchannels;
+    r.samples = vi.num_audio_samples;
+  }
+  return r;
+}
+
+AVSValue CreateSound(const Function& function, const PClip& source, const Args& values, IScriptEnvironment* env) {
+  const VideoInfo& vi = source->GetVideoInfo();
+  const sync::SyncPlanResult planned = function.sound(RequestOf(vi), values);
+  if (!planned.plan) env->ThrowError("%s", planned.error.c_str());
+  int sample_type = VideoInfo::SAMPLE_INT16;
+  if (!planned.plan->new_sound) sample_type = vi.sample_type;
+  for (const auto& [avisynth, marks] : kSampleTypes)
+    if (avisynth == sample_type) return AVSValue(new SoundFilter(source, *planned.plan, sample_type, marks));
+  env->ThrowError("%s: the clip's sound has a sample type this filter does not know (%d)", function.name,
+                  vi.sample_type);
+  return AVSValue();
+}
+
 ClipShape ShapeOf(const VideoInfo& vi) {
   return {vi.width, vi.height, vi.fps_numerator, vi.fps_denominator, vi.num_frames, DescribePixelType(vi.pixel_type)};
 }
@@ -128,8 +188,16 @@ AVSValue Create(const Function& function, const AVSValue& args, IScriptEnvironme
       case ArgType::kString:
         if (v.IsString()) values.SetString(k, v.AsString());
         break;
+      case ArgType::kFloat:
+        if (v.IsFloat()) values.SetFloat(k, v.AsFloat());
+        break;
       case ArgType::kClip: break;
     }
+  }
+  if (function.makes_sound()) {
+    AVSValue filter = CreateSound(function, source, values, env);
+    owed.Keep();
+    return filter;
   }
   const VideoInfo& vi = source->GetVideoInfo();
   Plan plan = function.plan(ShapeOf(vi), values);

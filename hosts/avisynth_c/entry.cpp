@@ -9,13 +9,16 @@
 #define EXTERNAL_AVS_C_API_LOADER
 #include <avisynth_c.h>
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <new>
 #include <string>
 #include <utility>
 
 #include "core/functions.h"
+#include "sync/tally_sync.h"
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -98,6 +101,12 @@ const Host* ResolveHost() noexcept {
 
 const Host& Api() noexcept { return *ResolveHost(); }
 
+// What a sound filter keeps: the marks and the sample type it hands out.
+struct SoundInstance {
+  sync::MarkGenerator marks;
+  sync::SampleType type;
+};
+
 // What a filter keeps: its painter and the format it paints.
 struct Instance {
   std::unique_ptr<const Painter> painter;
@@ -141,6 +150,30 @@ void AVSC_CC FreeFilter(AVS_FilterInfo* fi) noexcept {
   fi->user_data = nullptr;
 }
 
+// A sound function's filter: the source's pictures, the marks for sound.
+AVS_VideoFrame* AVSC_CC GetSourceFrame(AVS_FilterInfo* fi, int n) noexcept { return Api().avs_get_frame(fi->child, n); }
+
+int AVSC_CC GetMarks(AVS_FilterInfo* fi, void* buf, int64_t start, int64_t count) noexcept {
+  const auto* self = static_cast<const SoundInstance*>(fi->user_data);
+  self->marks.Fill(buf, start, count, self->type);
+  return 0;
+}
+
+void AVSC_CC FreeSound(AVS_FilterInfo* fi) noexcept {
+  delete static_cast<SoundInstance*>(fi->user_data);
+  fi->user_data = nullptr;
+}
+
+// The host's sample types as the marks' (one bit each in sample_type).
+constexpr struct {
+  int avisynth;
+  sync::SampleType marks;
+} kSampleTypes[] = {{AVS_SAMPLE_INT8, sync::SampleType::kInt8},
+                    {AVS_SAMPLE_INT16, sync::SampleType::kInt16},
+                    {AVS_SAMPLE_INT24, sync::SampleType::kInt24},
+                    {AVS_SAMPLE_INT32, sync::SampleType::kInt32},
+                    {AVS_SAMPLE_FLOAT, sync::SampleType::kFloat}};
+
 // A reference to a clip, given back when it goes.
 class ClipRef {
  public:
@@ -162,6 +195,43 @@ AVS_Value Refusal(AVS_ScriptEnvironment* env, const std::string& message) noexce
 
 ClipShape ShapeOf(const AVS_VideoInfo& vi) {
   return {vi.width, vi.height, vi.fps_numerator, vi.fps_denominator, vi.num_frames, DescribePixelType(vi.pixel_type)};
+}
+
+AVS_Value CreateSound(const Function& function, AVS_ScriptEnvironment* env, const AVS_Value& source,
+                      const AVS_VideoInfo& vi, const Args& values) {
+  sync::SyncRequest request;
+  request.fps_num = vi.fps_numerator;
+  request.fps_den = vi.fps_denominator;
+  request.num_frames = vi.num_frames;
+  if (vi.audio_samples_per_second != 0) {
+    request.rate = vi.audio_samples_per_second;
+    request.channels = vi.nchannels;
+    request.samples = vi.num_audio_samples;
+  }
+  const sync::SyncPlanResult planned = function.sound(request, values);
+  if (!planned.plan) return Refusal(env, planned.error);
+  const int sample_type = planned.plan->new_sound ? AVS_SAMPLE_INT16 : vi.sample_type;
+  const auto* known = std::find_if(std::begin(kSampleTypes), std::end(kSampleTypes),
+                                   [&](const auto& t) { return t.avisynth == sample_type; });
+  if (known == std::end(kSampleTypes))
+    return Refusal(env, std::string(function.name) + ": the clip's sound has a sample type this filter does not know");
+  auto instance = std::make_unique<SoundInstance>(SoundInstance{sync::MarkGenerator(*planned.plan), known->marks});
+  const Host& api = Api();
+  AVS_FilterInfo* fi = nullptr;
+  const ClipRef filter(api.avs_new_c_filter(env, &fi, source, 1));
+  if (filter.get() == nullptr || fi == nullptr) return Refusal(env, std::string(function.name) + ": no filter");
+  fi->vi.audio_samples_per_second = planned.plan->rate;
+  fi->vi.nchannels = planned.plan->channels;
+  fi->vi.num_audio_samples = planned.plan->samples;
+  fi->vi.sample_type = sample_type;
+  fi->user_data = instance.release();
+  fi->get_frame = GetSourceFrame;
+  fi->get_audio = GetMarks;
+  fi->set_cache_hints = SetCacheHints;
+  fi->free_filter = FreeSound;
+  AVS_Value out = avs_void;
+  api.avs_set_to_clip(&out, filter.get());
+  return out;
 }
 
 // The host checked the arguments against the signature: a value is of its
@@ -188,9 +258,13 @@ AVS_Value Create(const Function& function, AVS_ScriptEnvironment* env, AVS_Value
       case ArgType::kString:
         if (avs_is_string(v)) values.SetString(k, avs_as_string(v));
         break;
+      case ArgType::kFloat:
+        if (avs_is_float(v)) values.SetFloat(k, avs_as_float(v));
+        break;
       case ArgType::kClip: break;
     }
   }
+  if (function.makes_sound()) return CreateSound(function, env, source, vi, values);
   const ClipShape shape = ShapeOf(vi);
   Plan plan = function.plan(shape, values);
   if (plan.refused()) return Refusal(env, plan.error);

@@ -4,6 +4,7 @@
 // floats, no frame rate), plans, and returns either the source node itself
 // (a format the filter does not draw) or a filter whose frames are copies
 // of the source's, frame properties and all, painted by the core.
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -18,6 +19,7 @@
 #include "VapourSynth4.h"
 #include "core/functions.h"
 #include "core/message.h"
+#include "sync/tally_sync.h"
 
 namespace tallyburn {
 namespace {
@@ -99,6 +101,11 @@ std::string ReadArguments(const Function& function, const VSMap* in, const VSAPI
       if (error == 0) args->SetString(k, value);
       continue;
     }
+    if (p.type == ArgType::kFloat) {
+      const double value = vsapi->mapGetFloat(in, p.name, 0, &error);
+      if (error == 0) args->SetFloat(k, value);
+      continue;
+    }
     const int64_t value = vsapi->mapGetInt(in, p.name, 0, &error);
     if (error != 0) continue;
     if (p.type == ArgType::kBool) {
@@ -147,6 +154,94 @@ void VS_CC FreeFilter(void* instance_data, VSCore* /*core*/, const VSAPI* vsapi)
   auto* filter = static_cast<Filter*>(instance_data);
   vsapi->freeNode(filter->source);
   delete filter;
+}
+
+// A sound function's node: marks in the planned format, VapourSynth's
+// planar channels each a copy of the first.
+struct SoundFilter {
+  sync::MarkGenerator marks;
+  sync::SampleType type;
+  int shift;  // 24-bit samples lie in 32-bit containers, in the low bits
+  VSAudioInfo info;
+};
+
+const VSFrame* VS_CC GetSoundFrame(int n, int activation_reason, void* instance_data, void** /*frame_data*/,
+                                   VSFrameContext* /*frame_context*/, VSCore* core, const VSAPI* vsapi) noexcept {
+  if (activation_reason != arInitial) return nullptr;
+  const SoundFilter& f = *static_cast<const SoundFilter*>(instance_data);
+  const int64_t start = static_cast<int64_t>(n) * VS_AUDIO_FRAME_SAMPLES;
+  const int count = static_cast<int>(std::min<int64_t>(VS_AUDIO_FRAME_SAMPLES, f.info.numSamples - start));
+  VSFrame* frame = vsapi->newAudioFrame(&f.info.format, count, nullptr, core);
+  uint8_t* const first = vsapi->getWritePtr(frame, 0);
+  f.marks.FillPlane(first, start, count, f.type);
+  if (f.shift != 0) {
+    auto* samples = reinterpret_cast<int32_t*>(first);
+    for (int i = 0; i < count; ++i) samples[i] >>= f.shift;
+  }
+  const size_t bytes = static_cast<size_t>(count) * f.info.format.bytesPerSample;
+  for (int c = 1; c < f.info.format.numChannels; ++c) std::memcpy(vsapi->getWritePtr(frame, c), first, bytes);
+  return frame;
+}
+
+void VS_CC FreeSound(void* instance_data, VSCore* /*core*/, const VSAPI* /*vsapi*/) noexcept {
+  delete static_cast<SoundFilter*>(instance_data);
+}
+
+// The marks' sample type for VapourSynth's format, or none for one they are
+// not made in (16-bit float).
+std::optional<sync::SampleType> MarksType(const VSAudioFormat& f) noexcept {
+  if (f.sampleType == stFloat) return f.bitsPerSample == 32 ? std::optional(sync::SampleType::kFloat) : std::nullopt;
+  if (f.bitsPerSample == 16) return sync::SampleType::kInt16;
+  if (f.bitsPerSample <= 32 && f.bytesPerSample == 4) return sync::SampleType::kInt32;
+  return std::nullopt;
+}
+
+// Sync(clip, audio=None, period, level): the video gives the rate and the
+// length; `audio`, where given, the sound's format (its samples are not
+// read); without it 48 kHz stereo 16-bit, as the AviSynth doors make.
+std::string CreateSound(const Function& function, const VSMap* in, VSMap* out, VSNode* source, VSCore* core,
+                        const VSAPI* vsapi) {
+  const VSVideoInfo& vi = *vsapi->getVideoInfo(source);
+  Args args(function);
+  if (std::string error = ReadArguments(function, in, vsapi, &args); !error.empty()) return error;
+  int error = 0;
+  VSNode* const audio = vsapi->mapGetNode(in, "audio", 0, &error);
+  VSAudioInfo info{};
+  if (audio != nullptr) {
+    info = *vsapi->getAudioInfo(audio);
+    vsapi->freeNode(audio);
+  }
+  const bool rate_fits = vi.fpsNum > 0 && vi.fpsDen > 0 && vi.fpsNum <= UINT32_MAX && vi.fpsDen <= UINT32_MAX;
+  sync::SyncRequest request;
+  request.fps_num = rate_fits ? static_cast<uint32_t>(vi.fpsNum) : 0;
+  request.fps_den = rate_fits ? static_cast<uint32_t>(vi.fpsDen) : 0;
+  request.num_frames = vi.numFrames;
+  if (audio != nullptr) {
+    request.rate = info.sampleRate;
+    request.channels = info.format.numChannels;
+  }
+  sync::SyncPlanResult planned = function.sound(request, args);
+  if (!planned.plan) return InHostTerms(function, planned.error);
+  sync::SyncPlan plan = *planned.plan;
+  plan.samples = sync::SampleOfFrame(plan, vi.numFrames);  // the video's length, whatever the sound's
+  if (audio == nullptr) {
+    constexpr uint64_t kStereo = (uint64_t{1} << acFrontLeft) | (uint64_t{1} << acFrontRight);
+    vsapi->queryAudioFormat(&info.format, stInteger, 16, kStereo, core);
+  }
+  const std::optional<sync::SampleType> type = MarksType(info.format);
+  if (!type)
+    return Message(
+        "%s: the audio is %d-bit %s, which the marks are not made in: give 16, 24 or 32-bit integer or "
+        "32-bit float audio",
+        function.vs_name, info.format.bitsPerSample, info.format.sampleType == stFloat ? "float" : "integer");
+  info.sampleRate = plan.rate;
+  info.numSamples = plan.samples;
+  const int shift = *type == sync::SampleType::kInt32 ? 32 - info.format.bitsPerSample : 0;
+  auto filter = std::make_unique<SoundFilter>(SoundFilter{sync::MarkGenerator(plan), *type, shift, info});
+  const VSAudioInfo& planned_info = filter->info;
+  vsapi->createAudioFilter(out, function.vs_name, &planned_info, GetSoundFrame, FreeSound, fmParallel, nullptr, 0,
+                           filter.release(), core);
+  return "";
 }
 
 // Why the door refuses the call before planning, or "".
@@ -206,7 +301,8 @@ void VS_CC Call(const VSMap* in, VSMap* out, void* user_data, VSCore* core, cons
   VSNode* const source = vsapi->mapGetNode(in, "clip", 0, nullptr);
   bool taken = false;
   try {
-    const std::string error = Create(function, in, out, source, core, vsapi, &taken);
+    const std::string error = function.makes_sound() ? CreateSound(function, in, out, source, core, vsapi)
+                                                     : Create(function, in, out, source, core, vsapi, &taken);
     if (!error.empty()) vsapi->mapSetError(out, error.c_str());
   } catch (const std::exception& e) {  // out of memory: the plans throw nothing else
     char text[128];
@@ -227,7 +323,7 @@ VS_EXTERNAL_API(void) VapourSynthPluginInit2(VSPlugin* plugin, const VSPLUGINAPI
                        plugin);
   for (const Function& f : Functions()) {
     if (f.vs_name == nullptr) continue;
-    vspapi->registerFunction(f.vs_name, VapourSynthSignature(f).c_str(), "clip:vnode;", Call, const_cast<Function*>(&f),
-                             plugin);
+    vspapi->registerFunction(f.vs_name, VapourSynthSignature(f).c_str(),
+                             f.makes_sound() ? "clip:anode;" : "clip:vnode;", Call, const_cast<Function*>(&f), plugin);
   }
 }

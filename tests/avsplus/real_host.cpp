@@ -284,3 +284,12 @@ std::string FirstDifference(const DumpedFrame& want, const DumpedFrame& got) {
 }
 
 }  // namespace tallyburn::testing
+
+namespace tallyburn::testing {
+
+std::string RealHostFolder() { return RealHost::Folder(); }
+std::string RealHostMissing() { return RealHost::Missing(); }
+bool HaveCDoor() { return !ModulePath(Module::kAvisynthC).empty(); }
+std::string ShippedScript(const std::string& script) { return RealHost::WithPlugin(script, Module::kShipped); }
+
+}  // namespace tallyburn::testing

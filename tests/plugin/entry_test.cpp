@@ -21,6 +21,7 @@ TEST_F(EntryTest, RegistersEveryFunctionInOrderWithItsSignature) {
       {"TallyTC", "c[start]s[rate]s[drop]b[scale]i[align]i[margin]i"},
       {"TallyFrame", "c[start]i[digits]i[scale]i[align]i[margin]i"},
       {"TallyId", "c[start]i[align]i[scale]i"},
+      {"TallySync", "c[period]f[level]f"},
   };
   ASSERT_EQ(env.functions().size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {

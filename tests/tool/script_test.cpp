@@ -2,7 +2,9 @@
 // evaluation through the registered functions.
 #include <gtest/gtest.h>
 #include <ostream>
+#include <vector>
 
+#include "sync/tally_sync.h"
 #include "tests/support/plugin_host.h"
 #include "tests/tool/tool_support.h"
 #include "tool/script.h"
@@ -123,6 +125,34 @@ TEST_F(ScriptEvalTest, SourcesGiveFramesTheFiltersDrawInPlace) {
     for (int n = 0; n < 4; ++n) env.FetchFrame(clip, n);
     EXPECT_EQ(env.frames().copies(), 0u);
   }
+}
+
+// The tool is a 2.5 host of its own: TallySync takes its float literals,
+// hands the pictures on and makes the marks as its sound.
+TEST_F(ScriptEvalTest, TallySyncRunsInTheToolsHost) {
+  const PClip bars = EvaluateScript(env, "ColorBars(96, 32, length=30, fps=25)").AsClip();
+  const PClip clip =
+      EvaluateScript(env, "ColorBars(96, 32, length=30, fps=25).TallySync(period=0.5, level=-6.5)").AsClip();
+  const VideoInfo& vi = clip->GetVideoInfo();
+  EXPECT_EQ(vi.num_frames, 30);
+  EXPECT_EQ(vi.audio_samples_per_second, 48000);
+  EXPECT_EQ(vi.nchannels, 2);
+  EXPECT_EQ(vi.sample_type, VideoInfo::SAMPLE_INT16);
+  EXPECT_EQ(vi.num_audio_samples, 57600);
+  sync::SyncRequest r;
+  r.fps_num = 25;
+  r.fps_den = 1;
+  r.num_frames = 30;
+  r.period = 0.5;
+  r.level = -6.5;
+  const sync::SyncPlanResult plan = sync::PlanSync(r);
+  ASSERT_TRUE(plan.plan) << plan.error;
+  std::vector<int16_t> want(2 * 57600), got(2 * 57600, 77);
+  sync::MarkGenerator(*plan.plan).Fill(want.data(), 0, 57600, sync::SampleType::kInt16);
+  clip->GetAudio(got.data(), 0, 57600, &env);
+  EXPECT_EQ(got, want);
+  EXPECT_TRUE(testing::Differences(env, env.FetchFrame(clip, 7), env.FetchFrame(bars, 7)).empty());
+  EXPECT_EQ(Error("ColorBars().TallySync(period=-1.5)").rfind("script column 13: TallySync: ", 0), 0u);
 }
 
 // Scripts as a frame server runs them: variables, comments, and the

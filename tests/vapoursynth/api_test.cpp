@@ -6,7 +6,9 @@
 #define VS_USE_API_41  // node inspection, which the plug-in itself does not use
 #include <dlfcn.h>
 
+#include <algorithm>
 #include <cstring>
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -14,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include "VapourSynth4.h"
+#include "sync/tally_sync.h"
 #include "tests/vapoursynth/vs_host.h"
 
 namespace tallyburn::testing {
@@ -90,17 +93,18 @@ class VsApiTest : public ::testing::Test {
   VSPlugin* tally = nullptr;
 };
 
-TEST_F(VsApiTest, RegistersTheThreeFunctionsWithTheirSignatures) {
+TEST_F(VsApiTest, RegistersTheFunctionsWithTheirSignatures) {
   EXPECT_STREQ(api->getPluginID(tally), "com.tallyburn.tally");
   std::vector<std::pair<std::string, std::string>> functions;
   for (VSPluginFunction* f = api->getNextPluginFunction(nullptr, tally); f; f = api->getNextPluginFunction(f, tally)) {
     functions.emplace_back(api->getPluginFunctionName(f), api->getPluginFunctionArguments(f));
-    EXPECT_STREQ(api->getPluginFunctionReturnType(f), "clip:vnode;");
+    EXPECT_STREQ(api->getPluginFunctionReturnType(f), functions.back().first == "Sync" ? "clip:anode;" : "clip:vnode;");
   }
   std::sort(functions.begin(), functions.end());
   const std::vector<std::pair<std::string, std::string>> expected = {
       {"Frame", "clip:vnode;start:int:opt;digits:int:opt;scale:int:opt;align:int:opt;margin:int:opt;"},
       {"Id", "clip:vnode;start:int:opt;align:int:opt;scale:int:opt;"},
+      {"Sync", "clip:vnode;audio:anode:opt;period:float:opt;level:float:opt;"},
       {"TC", "clip:vnode;start:data:opt;rate:data:opt;drop:int:opt;scale:int:opt;align:int:opt;margin:int:opt;"},
   };
   EXPECT_EQ(functions, expected);
@@ -192,6 +196,192 @@ TEST_F(VsApiTest, FramesKeepEveryPropertyAndLeaveTheSourceAsItWas) {
     api->freeNode(out);
   }
   api->freeNode(src);
+}
+
+}  // namespace
+}  // namespace tallyburn::testing
+
+namespace tallyburn::testing {
+namespace {
+
+struct SyncCase {
+  const char* name;
+  int64_t fps_num, fps_den;
+  int frames;
+  int audio_rate;  // 0: no audio node
+  std::vector<int> channels;
+  int bits, sample_type;
+  double period, level;
+  int want_rate, want_channels, want_bits;
+  sync::SampleType type;
+};
+
+void PrintTo(const SyncCase& c, std::ostream* os) { *os << c.name; }
+
+class VsSyncTest : public VsApiTest, public ::testing::WithParamInterface<SyncCase> {};
+
+// Every channel of every audio frame, read last to first, is the marks of
+// the plan for the video's rate and length in the format planned.
+TEST_P(VsSyncTest, AudioFramesAreTheMarks) {
+  const SyncCase& c = GetParam();
+  VSNode* video = Blank(pfYUV420P8, 64, 48);
+  VSMap* args = api->createMap();
+  api->mapSetNode(args, "clip", video, maReplace);
+  api->mapSetInt(args, "fpsnum", c.fps_num, maReplace);
+  api->mapSetInt(args, "fpsden", c.fps_den, maReplace);
+  api->freeNode(video);
+  video = NodeOf(Invoke("com.vapoursynth.std", "AssumeFPS", args));
+  args = api->createMap();
+  api->mapSetNode(args, "clip", video, maReplace);
+  api->mapSetInt(args, "first", 0, maReplace);
+  api->mapSetInt(args, "last", c.frames - 1, maReplace);
+  api->freeNode(video);
+  video = NodeOf(Invoke("com.vapoursynth.std", "Trim", args));
+
+  args = api->createMap();
+  api->mapSetNode(args, "clip", video, maReplace);
+  if (c.audio_rate != 0) {
+    VSMap* blank = api->createMap();
+    for (const int ch : c.channels) api->mapSetInt(blank, "channels", ch, maAppend);
+    api->mapSetInt(blank, "bits", c.bits, maReplace);
+    api->mapSetInt(blank, "sampletype", c.sample_type, maReplace);
+    api->mapSetInt(blank, "samplerate", c.audio_rate, maReplace);
+    api->mapSetInt(blank, "length", 1000, maReplace);  // not the video's length: the marks take that
+    VSMap* made = Invoke("com.vapoursynth.std", "BlankAudio", blank);
+    int error = 0;
+    VSNode* audio = api->mapGetNode(made, "clip", 0, &error);
+    api->freeMap(made);
+    api->mapSetNode(args, "audio", audio, maReplace);
+    api->freeNode(audio);
+  }
+  api->mapSetFloat(args, "period", c.period, maReplace);
+  api->mapSetFloat(args, "level", c.level, maReplace);
+  VSMap* out = api->invoke(tally, "Sync", args);
+  api->freeMap(args);
+  ASSERT_EQ(api->mapGetError(out), nullptr) << api->mapGetError(out);
+  int error = 0;
+  VSNode* sound = api->mapGetNode(out, "clip", 0, &error);
+  api->freeMap(out);
+  ASSERT_NE(sound, nullptr);
+  ASSERT_EQ(api->getNodeType(sound), mtAudio);
+
+  sync::SyncRequest r;
+  r.fps_num = static_cast<uint32_t>(c.fps_num);
+  r.fps_den = static_cast<uint32_t>(c.fps_den);
+  r.num_frames = c.frames;
+  r.rate = c.audio_rate;
+  r.channels = static_cast<int>(c.channels.size());
+  r.period = c.period;
+  r.level = c.level;
+  const sync::SyncPlanResult plan = sync::PlanSync(r);
+  ASSERT_TRUE(plan.plan) << plan.error;
+  // The sound lasts as long as the video, whatever the audio node's length.
+  sync::SyncPlan marks_plan = *plan.plan;
+  const int64_t total = sync::SampleOfFrame(marks_plan, c.frames);
+  marks_plan.samples = total;
+
+  const VSAudioInfo& ai = *api->getAudioInfo(sound);
+  EXPECT_EQ(ai.sampleRate, c.want_rate);
+  EXPECT_EQ(ai.format.numChannels, c.want_channels);
+  EXPECT_EQ(ai.format.bitsPerSample, c.want_bits);
+  EXPECT_EQ(ai.numSamples, total);
+  const int bytes = ai.format.bytesPerSample;
+  std::vector<uint8_t> want(static_cast<size_t>(total) * bytes);
+  sync::MarkGenerator(marks_plan).FillPlane(want.data(), 0, total, c.type);
+  if (c.want_bits == 24)  // 24-bit samples in the low bits of 32-bit containers
+    for (size_t i = 0; i < want.size(); i += 4) {
+      int32_t v = 0;
+      std::memcpy(&v, &want[i], 4);
+      v >>= 8;
+      std::memcpy(&want[i], &v, 4);
+    }
+  EXPECT_NE(std::count(want.begin(), want.end(), 0), static_cast<long>(want.size()));
+  for (int n = ai.numFrames - 1; n >= 0; --n) {
+    const VSFrame* frame = FrameOf(sound, n);
+    ASSERT_NE(frame, nullptr);
+    const int64_t first = int64_t{n} * VS_AUDIO_FRAME_SAMPLES;
+    const int length = api->getFrameLength(frame);
+    ASSERT_EQ(length, std::min<int64_t>(VS_AUDIO_FRAME_SAMPLES, total - first));
+    for (int ch = 0; ch < ai.format.numChannels; ++ch)
+      EXPECT_EQ(std::memcmp(api->getReadPtr(frame, ch), &want[static_cast<size_t>(first) * bytes],
+                            static_cast<size_t>(length) * bytes),
+                0)
+          << "frame " << n << " channel " << ch;
+    api->freeFrame(frame);
+  }
+  api->freeNode(sound);
+  api->freeNode(video);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clips, VsSyncTest,
+    ::testing::Values(
+        SyncCase{"NoAudioGetsStereo48k16", 25, 1, 60, 0, {}, 0, 0, 1.0, -12.0, 48000, 2, 16, sync::SampleType::kInt16},
+        SyncCase{"Ntsc24BitMono44k1",
+                 30000,
+                 1001,
+                 95,
+                 44100,
+                 {acFrontCenter},
+                 24,
+                 stInteger,
+                 1.0,
+                 -6.0,
+                 44100,
+                 1,
+                 24,
+                 sync::SampleType::kInt32},
+        SyncCase{"FilmFloatSixChannels",
+                 24000,
+                 1001,
+                 80,
+                 48000,
+                 {0, 1, 2, 3, 4, 5},
+                 32,
+                 stFloat,
+                 0.5,
+                 -20.0,
+                 48000,
+                 6,
+                 32,
+                 sync::SampleType::kFloat},
+        SyncCase{"Pal32Bit96k",
+                 25,
+                 1,
+                 50,
+                 96000,
+                 {acFrontLeft, acFrontRight},
+                 32,
+                 stInteger,
+                 0.25,
+                 -3.0,
+                 96000,
+                 2,
+                 32,
+                 sync::SampleType::kInt32}),
+    [](const auto& p) { return std::string(p.param.name); });
+
+TEST_F(VsApiTest, SyncRefusalsBeginWithItsName) {
+  VSNode* video = Blank(pfYUV420P8, 64, 48);
+  sync::SyncRequest r;
+  const VSVideoInfo& vi = *api->getVideoInfo(video);
+  r.fps_num = static_cast<uint32_t>(vi.fpsNum);
+  r.fps_den = static_cast<uint32_t>(vi.fpsDen);
+  r.num_frames = vi.numFrames;
+  for (const double period : {0.0, 5000.0}) {
+    VSMap* args = api->createMap();
+    api->mapSetNode(args, "clip", video, maReplace);
+    api->mapSetFloat(args, "period", period, maReplace);
+    VSMap* out = api->invoke(tally, "Sync", args);
+    api->freeMap(args);
+    r.period = period;
+    const std::string plan_error = sync::PlanSync(r).error;
+    ASSERT_EQ(plan_error.rfind("TallySync: ", 0), 0u);
+    ASSERT_NE(api->mapGetError(out), nullptr);
+    EXPECT_EQ(std::string(api->mapGetError(out)), "Sync: " + plan_error.substr(11)) << period;
+    api->freeMap(out);
+  }
+  api->freeNode(video);
 }
 
 }  // namespace
