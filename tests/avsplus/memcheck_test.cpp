@@ -92,6 +92,11 @@ INSTANTIATE_TEST_SUITE_P(
                          "try { a = a.TallyFrame(digits=11) } catch (e) { a = a.TallyFrame(scale=1) }\n"
                          "try { a = a.FrameTC() } catch (e) { a = a.TallyTC(drop=false) }\n"
                          "a",
+                         3},
+            MemcheckCase{"SoundFilterAndItsRefusal",
+                         "c = BlankClip(length=60, fps=25, width=64, height=48, audio_rate=44100, channels=2)\n"
+                         "try { a = c.TallySync(period=0.0) } catch (e) { a = c }\n"
+                         "a.TallySync(level=-6.0).TallyFrame()",
                          3}),
         ::testing::Values(Module::kAvisynth25, Module::kAvisynthC)),
     [](const auto& p) {

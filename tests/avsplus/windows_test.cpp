@@ -183,5 +183,31 @@ TEST_F(WineTest, ClipPropertiesAndAudioPassThroughAsOnLinux) {
   EXPECT_EQ(Windows({"info"}, script).out, linux.out);
 }
 
+// The DLL's TallySync plans the same sound as the Linux library's: the
+// probe shows its rate, channels, length and sample size (its samples are
+// read in the Linux host, sync_host_test.cpp), and a refusal's message.
+TEST_F(WineTest, TallySyncMakesTheSameSoundAsOnLinux) {
+  const struct {
+    std::string script;
+    const char* linux_says;
+  } cases[] = {
+      {"BlankClip(length=60, fps=25, width=64, height=48).KillAudio().TallySync()",
+       "audio_rate=48000 channels=2 samples=115200"},
+      {"BlankClip(length=80, fps=24000, fps_denominator=1001, audio_rate=44100, channels=6, "
+       "sample_type=\"float\", width=64, height=48).TallySync(period=0.5, level=-20.0)",
+       "audio_rate=44100 channels=6"},
+      {"BlankClip(length=95, fps=30000, fps_denominator=1001, audio_rate=96000, channels=1, "
+       "sample_type=\"24bit\", width=64, height=48).TallySync(period=2.0)",
+       "audio_rate=96000 channels=1"},
+      {"BlankClip(length=50, fps=25, width=64, height=48).TallySync(period=0.0)", "error: TallySync: period"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.script);
+    const ProcessResult linux = Linux({"info"}, c.script);
+    EXPECT_NE(linux.out.find(c.linux_says), std::string::npos) << linux.out;
+    EXPECT_EQ(Windows({"info"}, c.script).out, linux.out);
+  }
+}
+
 }  // namespace
 }  // namespace tallyburn::testing

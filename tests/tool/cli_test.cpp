@@ -159,6 +159,19 @@ TEST_F(CliTest, PngPatternWritesOneFilePerFrame) {
   for (const char* name : {"f000.png", "f001.png", "f002.png"}) EXPECT_FALSE(ReadFile(dir.Path(name)).empty());
 }
 
+// TallySync in a script on the command line: the pictures come out as
+// they went in (the tool writes no script sound), a bad period is one line.
+TEST_F(CliTest, TallySyncPassesThePicturesOn) {
+  const RunResult plain = Run({"ColorBars(96, 32, length=4)", "-o", "-"});
+  const RunResult synced = Run({"ColorBars(96, 32, length=4).TallySync(period=0.5, level=-6.0)", "-o", "-"});
+  ASSERT_EQ(synced.status, 0) << synced.err;
+  EXPECT_FALSE(plain.out.empty());
+  EXPECT_EQ(synced.out, plain.out);
+  const RunResult bad = Run({"ColorBars(96, 32, length=4).TallySync(period=0.0)", "-o", "-"});
+  EXPECT_EQ(bad.status, 1);
+  ExpectOneErrorLine(bad, "script column 29: TallySync: period must be more than 0 and at most 3600 seconds, not 0");
+}
+
 constexpr size_t kFrameBytes = 6 + 96 * 32 * 3 / 2;  // "FRAME\n" and a 96x32 4:2:0 picture
 
 struct BadInput {
