@@ -523,7 +523,8 @@ void MediaInput::State::FeedSound(const AVPacket* p) {
   AVFrame* f = sound_frame.get();
   while (avcodec_receive_frame(d, f) == 0) {
     if (!sound_begun) {
-      const int64_t ts = f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
+      // Its own time, moved on by any priming dropped; the guessed one else.
+      const int64_t ts = f->pts != AV_NOPTS_VALUE ? f->pts : f->best_effort_timestamp;
       const AVStream* s = format->streams[sound_index];
       sound_start = ts != AV_NOPTS_VALUE ? static_cast<double>(ts) * av_q2d(s->time_base) : 0;
       sound_begun = true;
@@ -643,18 +644,22 @@ bool MediaInput::ReadSound(SoundSink sink) {
     return false;
   }
   s.sound_decoder.reset(avcodec_alloc_context3(codec));
+  // The time base before opening: the samples a decoder drops at the
+  // start (Opus's and AAC's priming) move its first frame's time on by them.
   if (!s.sound_decoder || avcodec_parameters_to_context(s.sound_decoder.get(), stream->codecpar) < 0 ||
-      avcodec_open2(s.sound_decoder.get(), codec, nullptr) < 0) {
+      (s.sound_decoder->pkt_timebase = stream->time_base, avcodec_open2(s.sound_decoder.get(), codec, nullptr)) < 0) {
     s.sound_trouble = "cannot open its sound's decoder";
     s.sound_decoder.reset();
     return false;
   }
-  s.sound_decoder->pkt_timebase = stream->time_base;
   s.sound_index = first;
   stream->discard = AVDISCARD_DEFAULT;
   s.sink = std::move(sink);
-  // Back to the start, the sound stream now among those read.
+  // From the file's very start, the sound stream now among those read: a
+  // seek to the first frame would pass over sound before it.
   s.Seek(0);
+  s.Reopen();
+  s.from_start = true;
   return true;
 }
 
