@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <set>
 
 namespace tallyburn::tool {
@@ -240,10 +241,32 @@ std::string ReportHtml(const VerifyReport& r, const std::string& input) {
   timing.Dots(short_runs, kRepeatColour);
   timing.Dots(held, kDropColour);
 
+  // The sound's offset at each mark, drawn at the first frame carrying its number.
+  std::map<uint32_t, int> first_frame;
+  for (int i = 0; i < n; ++i)
+    if (r.numbers[i]) first_frame.emplace(*r.numbers[i], i);
+  std::vector<std::pair<double, double>> offsets;
+  std::vector<int> missing_marks;
+  if (r.sync)
+    for (const SyncEntry& e : r.sync->entries) {
+      const auto at = e.number ? first_frame.find(*e.number) : first_frame.end();
+      if (at == first_frame.end()) continue;
+      if (e.status == SyncEntry::Status::kMeasured) offsets.push_back({at->second, *e.offset_ms});
+      if (e.status == SyncEntry::Status::kMissing) missing_marks.push_back(at->second);
+    }
+  const auto [offset_lo, offset_hi] = Bounds(offsets);
+  Chart sync_chart("Sound offset at each mark (ms, positive: sound late)", n, std::floor(std::min(offset_lo, 0.0)) - 1,
+                   std::ceil(std::max(offset_hi, 0.0)) + 1);
+  sync_chart.Legend({{kQualityColour, "measured"}, {kDropColour, "mark missing"}});
+  if (!r.sync) sync_chart.Note(r.sync_note.empty() ? "no sound in this input" : "sound not measured: " + r.sync_note);
+  if (r.sync && offsets.empty()) sync_chart.Note("no mark measured in the sound");
+  sync_chart.Ticks(missing_marks, kDropColour);
+  sync_chart.Dots(offsets, kQualityColour);
+
   std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>tallyburn verify: " + Escape(input) +
                      "</title><style>" + kStyle + "</style></head><body>\n<h1>tallyburn verify: " + Escape(input) +
                      (r.intact() ? ": every frame present once and in order" : ": faults found") + "</h1>\n";
-  page += numbers.Svg(0) + psnr_chart.Svg(1) + ssim_chart.Svg(2) + timing.Svg(3);
+  page += numbers.Svg(0) + psnr_chart.Svg(1) + ssim_chart.Svg(2) + timing.Svg(3) + sync_chart.Svg(4);
   page += "<pre>" + Escape(ReportSummary(r, input)) + "</pre>\n</body></html>\n";
   return page;
 }

@@ -39,6 +39,36 @@ struct FreeFrame {
 struct FreePacket {
   void operator()(AVPacket* p) const { av_packet_free(&p); }
 };
+// A decoded sound frame's samples as float, interleaved, in `out`.
+void SoundToFloat(const AVFrame& f, std::vector<float>& out) {
+  const int channels = f.ch_layout.nb_channels;
+  const auto format = static_cast<AVSampleFormat>(f.format);
+  const bool planar = av_sample_fmt_is_planar(format) != 0;
+  const AVSampleFormat packed = av_get_packed_sample_fmt(format);
+  const size_t count = static_cast<size_t>(f.nb_samples) * static_cast<size_t>(channels);
+  out.resize(count);
+  for (size_t i = 0; i < count; ++i) {
+    const size_t c = i % static_cast<size_t>(channels), n = i / static_cast<size_t>(channels);
+    const uint8_t* base = planar ? f.extended_data[c] : f.extended_data[0];
+    const size_t at = planar ? n : i;
+    float v = 0;
+    switch (packed) {
+      case AV_SAMPLE_FMT_U8: v = (static_cast<float>(base[at]) - 128.0f) / 128.0f; break;
+      case AV_SAMPLE_FMT_S16: v = static_cast<float>(reinterpret_cast<const int16_t*>(base)[at]) / 32768.0f; break;
+      case AV_SAMPLE_FMT_S32:
+        v = static_cast<float>(static_cast<double>(reinterpret_cast<const int32_t*>(base)[at]) / 2147483648.0);
+        break;
+      case AV_SAMPLE_FMT_S64:
+        v = static_cast<float>(static_cast<double>(reinterpret_cast<const int64_t*>(base)[at]) / 9223372036854775808.0);
+        break;
+      case AV_SAMPLE_FMT_FLT: v = reinterpret_cast<const float*>(base)[at]; break;
+      case AV_SAMPLE_FMT_DBL: v = static_cast<float>(reinterpret_cast<const double*>(base)[at]); break;
+      default: break;
+    }
+    out[i] = v;
+  }
+}
+
 struct FreeScaler {
   void operator()(SwsContext* s) const { sws_freeContext(s); }
 };
@@ -178,6 +208,17 @@ struct MediaInput::State {
   int sequence = 0;  // frames out of the decoder in order (unindexed reading)
   Picture picture;
 
+  // The sound, read on the same pass as the frames (ReadSound).
+  int sound_index = -1;  // its stream's index in the file, once asked for
+  std::unique_ptr<AVCodecContext, FreeCodec> sound_decoder;
+  std::unique_ptr<AVFrame, FreeFrame> sound_frame = std::unique_ptr<AVFrame, FreeFrame>(av_frame_alloc());
+  SoundSink sink;
+  std::vector<float> pcm;
+  bool sound_begun = false;  // a sound frame has gone to the sink
+  bool sound_done = false;
+  double sound_start = 0;
+  std::string sound_trouble;
+
   [[noreturn]] void Fail(const std::string& what) const { throw ToolError(path + ": " + what); }
   void Open();
   void Index();
@@ -188,6 +229,7 @@ struct MediaInput::State {
   int FrameIndexOf(const AVFrame& f) const;
   void Present(double time);
   void Reopen();
+  void FeedSound(const AVPacket* p);  // nullptr: the decoder's last frames
 };
 
 void MediaInput::State::Open() {
@@ -213,7 +255,7 @@ void MediaInput::State::Open() {
          (videos.size() == 1 ? ": track 0)" : ", 0 to " + std::to_string(videos.size() - 1) + ")"));
   stream = videos[static_cast<size_t>(options.track)];
   for (unsigned i = 0; i < raw->nb_streams; ++i)
-    if (raw->streams[i] != stream) raw->streams[i]->discard = AVDISCARD_ALL;
+    if (raw->streams[i] != stream && static_cast<int>(i) != sound_index) raw->streams[i]->discard = AVDISCARD_ALL;
   facts.container = raw->iformat->long_name ? raw->iformat->long_name : raw->iformat->name;
   facts.stream_index = stream->index;
 }
@@ -355,6 +397,11 @@ void MediaInput::State::Seek(int key) {
   synced = from_start = false;
   sync_to = key;
   avcodec_flush_buffers(decoder.get());
+  if (sink && sound_begun) {
+    // Frames read again: the sound they would bring has gone to the sink.
+    sound_trouble = "its frames were not read in one pass from the start";
+    sink = nullptr;
+  }
   if (av_seek_frame(format.get(), stream->index, packets[key].ts, AVSEEK_FLAG_BACKWARD) < 0) {
     Reopen();
     from_start = true;
@@ -391,6 +438,7 @@ bool MediaInput::State::Decode() {
       continue;
     }
     if (p->stream_index != stream->index) {
+      if (sink && p->stream_index == sound_index) FeedSound(p);
       av_packet_unref(p);
       continue;
     }
@@ -467,6 +515,24 @@ void MediaInput::State::Present(double time) {
     pic.planes[3] = {src->data[3], src->linesize[3], size.row_bytes, size.height};
   }
   pic.time = time;
+}
+
+void MediaInput::State::FeedSound(const AVPacket* p) {
+  AVCodecContext* d = sound_decoder.get();
+  if (avcodec_send_packet(d, p) < 0 && p != nullptr) return;  // a damaged packet: its sound is lost
+  AVFrame* f = sound_frame.get();
+  while (avcodec_receive_frame(d, f) == 0) {
+    if (!sound_begun) {
+      // Its own time, moved on by any priming dropped; the guessed one else.
+      const int64_t ts = f->pts != AV_NOPTS_VALUE ? f->pts : f->best_effort_timestamp;
+      const AVStream* s = format->streams[sound_index];
+      sound_start = ts != AV_NOPTS_VALUE ? static_cast<double>(ts) * av_q2d(s->time_base) : 0;
+      sound_begun = true;
+    }
+    SoundToFloat(*f, pcm);
+    if (f->ch_layout.nb_channels > 0) sink(pcm.data(), static_cast<size_t>(f->nb_samples), f->ch_layout.nb_channels);
+    av_frame_unref(f);
+  }
 }
 
 MediaInput::MediaInput(std::unique_ptr<State> state) : s_(std::move(state)) {}
@@ -558,5 +624,60 @@ const Picture* MediaInput::Next(bool) {
   if (s.facts.cut) throw InputCut(CutMessage());
   return nullptr;
 }
+
+bool MediaInput::ReadSound(SoundSink sink) {
+  State& s = *s_;
+  AVFormatContext* f = s.format.get();
+  const int index = av_find_best_stream(f, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+  if (index < 0) return false;
+  // The first sound stream in the file's order.
+  int first = index;
+  for (unsigned i = 0; i < f->nb_streams; ++i)
+    if (f->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO) {
+      first = static_cast<int>(i);
+      break;
+    }
+  AVStream* stream = f->streams[first];
+  const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
+  if (codec == nullptr) {
+    s.sound_trouble = std::string("no decoder for its sound (") + avcodec_get_name(stream->codecpar->codec_id) + ")";
+    return false;
+  }
+  s.sound_decoder.reset(avcodec_alloc_context3(codec));
+  // The time base before opening: the samples a decoder drops at the
+  // start (Opus's and AAC's priming) move its first frame's time on by them.
+  if (!s.sound_decoder || avcodec_parameters_to_context(s.sound_decoder.get(), stream->codecpar) < 0 ||
+      (s.sound_decoder->pkt_timebase = stream->time_base, avcodec_open2(s.sound_decoder.get(), codec, nullptr)) < 0) {
+    s.sound_trouble = "cannot open its sound's decoder";
+    s.sound_decoder.reset();
+    return false;
+  }
+  s.sound_index = first;
+  stream->discard = AVDISCARD_DEFAULT;
+  s.sink = std::move(sink);
+  // From the file's very start, the sound stream now among those read: a
+  // seek to the first frame would pass over sound before it.
+  s.Seek(0);
+  s.Reopen();
+  s.from_start = true;
+  return true;
+}
+
+void MediaInput::FinishSound() {
+  State& s = *s_;
+  if (!s.sink || s.sound_done) return;
+  s.sound_done = true;
+  AVPacket* p = s.packet.get();
+  while (!s.input_done && av_read_frame(s.format.get(), p) >= 0) {
+    if (p->stream_index == s.sound_index) s.FeedSound(p);
+    av_packet_unref(p);
+  }
+  s.input_done = true;
+  s.FeedSound(nullptr);
+}
+
+int MediaInput::SoundRate() const { return s_->sound_decoder ? s_->sound_decoder->sample_rate : 0; }
+double MediaInput::SoundStart() const { return s_->sound_start; }
+const std::string& MediaInput::SoundTrouble() const { return s_->sound_trouble; }
 
 }  // namespace tallyburn::tool

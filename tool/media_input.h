@@ -3,6 +3,8 @@
 // types stay inside media_input.cpp: pictures leave as plane views.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -52,6 +54,21 @@ class MediaInput final : public PictureReader {
   const Picture& Frame(int n);
   // The next frame in presentation order, or nullptr at the end.
   const Picture* Next(bool luma_only) override;
+
+  // The file's first sound stream, decoded as the frames are read forward
+  // from the start and handed to `sink` as float samples, interleaved, in
+  // the file's channels. False when the file has no sound (or no decoder
+  // for it). Call before the first frame.
+  using SoundSink = std::function<void(const float* interleaved, size_t frames, int channels)>;
+  bool ReadSound(SoundSink sink);
+  // The rest of the sound, after the last frame read; then the sound's
+  // facts: its rate, and its first sample's presentation time in seconds
+  // on the clock of Time().
+  void FinishSound();
+  int SoundRate() const;
+  double SoundStart() const;
+  // Why the sound could not be read in step with the frames, or "".
+  const std::string& SoundTrouble() const;
 
   struct State;  // FFmpeg's contexts and the index, in media_input.cpp
 

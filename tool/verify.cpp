@@ -12,6 +12,7 @@
 #include <iostream>
 #include <map>
 #include <nlohmann/json.hpp>
+#include <unordered_set>
 #include <variant>
 
 #include "draw/pixel_format.h"
@@ -19,7 +20,9 @@
 #include "tool/html_report.h"
 #include "tool/inputs.h"
 #include "tool/io.h"
+#include "tool/media_input.h"
 #include "tool/raw_formats.h"
+#include "tool/sync_detect.h"
 
 namespace tallyburn::tool {
 namespace {
@@ -51,7 +54,14 @@ Options:
                   out of both; per frame in the JSON ("quality"), with the
                   mean, minimum, 5th percentile and worst ten frames
   --html FILE     the report as one self-contained page: the number each
-                  frame carries, quality and frame intervals, drawn
+                  frame carries, quality, frame intervals and sync, drawn
+  A media file with sound is measured for sync too: TallySync's marks in
+  its first sound stream against the frames carrying their numbers, the
+  offset of each in ms (positive: the sound is late), their mean, extremes
+  and drift ("sync", "sync_summary" in the JSON).
+  --sync-period N the marks are N frames apart (without it, told from
+                  their spacing)
+  --no-sync       do not read the sound
   The text and JSON reports give the timing too ("timing"): how long each
   frame stayed, the cadence (3:2 for 24p captured at 60), freezes,
   stutters and the spread of the intervals between frames.
@@ -75,6 +85,8 @@ struct VerifyOptions {
   std::string reference;
   std::string html;
   std::optional<NumberRange> expect;
+  bool sync = true;
+  int64_t sync_period = 0;
   bool progress = isatty(STDERR_FILENO) != 0;
 };
 
@@ -115,6 +127,13 @@ VerifyOptions ParseVerifyOptions(int argc, char** argv) {
       o.expect =
           NumberRange{ParseNumber(range.substr(0, dash), "--expect"), ParseNumber(range.substr(dash + 1), "--expect")};
       if (o.expect->last < o.expect->first) throw VerifyUsage("--expect " + range + ": the range is backwards");
+    } else if (a == "--no-sync") {
+      o.sync = false;
+    } else if (a == "--sync-period") {
+      const std::string v = value();
+      const uint32_t n = ParseNumber(v, "--sync-period");
+      if (n == 0) throw VerifyUsage("--sync-period: \"" + v + "\" is not a number of frames above 0");
+      o.sync_period = n;
     } else if (a == "--progress") {
       o.progress = true;
     } else if (a == "--no-progress") {
@@ -476,6 +495,13 @@ std::string ReportJson(const VerifyReport& r, const std::string& input) {
   };
   if (r.quality) QualityJson(*r.quality, ranges(r.dropped), report);
   if (!r.times.empty()) report["timing"] = TimingJson(AnalyseTiming(r.numbers, r.times));
+  if (r.sync) {
+    nlohmann::json sync;
+    AddSyncJson(sync, *r.sync);
+    report["sync"] = json(sync["sync"]);
+    report["sync_summary"] = json(sync["sync_summary"]);
+  }
+  if (!r.sync_note.empty()) report["sync_note"] = r.sync_note;
   return report.dump(1) + "\n";
 }
 
@@ -507,6 +533,8 @@ std::string ReportSummary(const VerifyReport& r, const std::string& input) {
   if (r.cut) s += "the stream ends inside a frame\n";
   if (r.quality) s += QualityText(*r.quality, r.dropped);
   if (!r.times.empty()) s += TimingText(AnalyseTiming(r.numbers, r.times));
+  if (r.sync) s += SyncText(*r.sync);
+  if (!r.sync_note.empty()) s += "sync: not measured: " + r.sync_note + "\n";
   s += r.intact() ? "every frame present once and in order\n" : "faults found\n";
   return s;
 }
@@ -528,6 +556,16 @@ VerifyReport ReadAndCompare(const VerifyOptions& o, std::string* name) {
     quality->reference = reference->name();
     quality->vmaf = VmafNote();
   }
+  // The sound, where the input is a media file with some: its marks found
+  // as the frames are read.
+  auto* media = o.sync ? dynamic_cast<MediaInput*>(delivered.get()) : nullptr;
+  std::optional<MarkDetector> detector;
+  if (media != nullptr && media->ReadSound([&detector](const float* pcm, size_t frames, int channels) {
+        detector->Push(pcm, frames, channels);
+      }))
+    detector.emplace(media->SoundRate());
+  std::vector<FrameTime> shown_at;  // each number's first showing
+  std::unordered_set<uint32_t> number_seen;
   std::vector<std::optional<uint32_t>> numbers;
   std::vector<double> times;
   bool cut = false;
@@ -545,6 +583,7 @@ VerifyReport ReadAndCompare(const VerifyOptions& o, std::string* name) {
     const std::optional<uint32_t> number = reader.Read(luma);
     numbers.push_back(number);
     times.push_back(p->time);
+    if (detector && number && number_seen.insert(*number).second) shown_at.push_back({*number, p->time});
     if (quality && !number) quality->not_compared.push_back({n, std::nullopt, "unreadable"});
     if (quality && number) {
       if (!meter) {
@@ -576,6 +615,14 @@ VerifyReport ReadAndCompare(const VerifyOptions& o, std::string* name) {
   if (o.progress) std::fprintf(stderr, "\rframe %zu\n", numbers.size());
   VerifyReport report = Analyse(std::move(numbers), o.expect);
   report.cut = cut;
+  if (detector) {
+    media->FinishSound();
+    SyncOptions so;
+    so.period_frames = o.sync_period;
+    so.sound_start = media->SoundStart();
+    report.sync = AnalyseSync(detector->Finish(), shown_at, so);
+  }
+  if (media != nullptr) report.sync_note = media->SoundTrouble();
   report.times = std::move(times);
   if (quality) {
     if (meter) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "tool/quality.h"
+#include "tool/sync_analysis.h"
 #include "tool/timing.h"
 
 namespace tallyburn::tool {
@@ -66,6 +67,8 @@ struct VerifyReport {
   bool cut = false;                             // the stream ends inside a frame
   std::vector<double> times;                    // per input frame: its presentation time, in seconds
   std::optional<QualityReport> quality;         // --reference
+  std::optional<SyncReport> sync;               // the sound's marks against the frames, where it has sound
+  std::string sync_note;                        // why sound there was not measured, or ""
 
   // Every expected frame present once, in order, and every frame read.
   bool intact() const;

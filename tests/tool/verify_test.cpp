@@ -16,7 +16,9 @@
 
 #include "draw/strip.h"
 #include "framecode/layout.h"
+#include "sync/tally_sync.h"
 #include "tests/support/text_box_reader.h"
+#include "tests/sync/sound_files.h"
 #include "tests/tool/tool_support.h"
 #include "tool/html_report.h"
 #include "tool/verify.h"
@@ -488,6 +490,23 @@ Screenshot ReadPng(const std::string& path) {
   return s;
 }
 
+// The page in dir, as headless Chromium shows it 1560 pixels wide; empty
+// (0 x 0) when Chromium fails.
+Screenshot ShotOf(const TempDir& dir, const std::string& chromium, const std::string& page, int height) {
+  const RunResult r =
+      Shell(dir, "timeout 120 " + Quote(chromium) +
+                     " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
+                     "--disable-background-networking --disable-component-update --disable-sync "
+                     "--force-device-scale-factor=1 --hide-scrollbars --user-data-dir=" +
+                     Quote(dir.Path("profile")) + " --screenshot=" + Quote(dir.Path("shot.png")) +
+                     " --window-size=1560," + std::to_string(height) + " " + Quote("file://" + dir.Path(page)));
+  if (r.status != 0) {
+    ADD_FAILURE() << "chromium: " << r.err;
+    return {};
+  }
+  return ReadPng(dir.Path("shot.png"));
+}
+
 // A CSS colour "#rrggbb", and whether a pixel is near it (antialiased
 // edges aside, a mark's middle is its own colour).
 bool Near(const uint8_t* px, const char* css) {
@@ -533,14 +552,7 @@ TEST(VerifyPageTest, ChromiumShowsTheDropsRepeatsAndQualityWhereTheyHappened) {
     EXPECT_EQ(page.find(outside), std::string::npos) << "the page refers to something outside it: " << outside;
   EXPECT_NE(page.find("dropped: 10-12"), std::string::npos) << "the text report is beside the charts";
 
-  r = Shell(dir, "timeout 120 " + Quote(chromium) +
-                     " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run "
-                     "--disable-background-networking --disable-component-update --disable-sync "
-                     "--force-device-scale-factor=1 --hide-scrollbars --user-data-dir=" +
-                     Quote(dir.Path("profile")) + " --screenshot=" + Quote(dir.Path("shot.png")) +
-                     " --window-size=1560,1300 " + Quote("file://" + dir.Path("report.html")));
-  ASSERT_EQ(r.status, 0) << r.err;
-  const Screenshot shot = ReadPng(dir.Path("shot.png"));
+  const Screenshot shot = ShotOf(dir, chromium, "report.html", 1300);
   ASSERT_EQ(shot.width, 1560);
   ASSERT_EQ(shot.height, 1300);
 
@@ -580,6 +592,54 @@ TEST(VerifyPageTest, ChromiumShowsTheDropsRepeatsAndQualityWhereTheyHappened) {
     std::set<int> columns;
     for (const auto& p : green) columns.insert(static_cast<int>((p.first - tool::kPlotLeft) * kFrames / across));
     EXPECT_EQ(columns.size(), static_cast<size_t>(kFrames)) << "chart " << chart;
+  }
+}
+
+// The page's sync chart: a sound 120 ms late with a second of it silenced
+// (marks of frames 60 and 75 lost): its dots at +120 ms, red ticks where
+// the marks are missing, and red nowhere else along its bottom.
+TEST(VerifyPageTest, ChromiumShowsTheSoundOffsetAndTheMissingMarks) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const std::string chromium = Chromium();
+  if (chromium.empty()) GTEST_SKIP() << "no Chromium at /usr/bin/chromium (package chromium) or TALLYBURN_CHROMIUM";
+  TempDir dir;
+  constexpr int kFrames = 240;
+  ASSERT_EQ(
+      RunTool(dir, {"ColorBars(160, 64, length=240, fps=30000, fps_denominator=1001).TallyId()", "-o", "v.mov"}).status,
+      0);
+  sync::SyncRequest request;
+  request.fps_num = 30000, request.fps_den = 1001, request.num_frames = kFrames, request.period = 0.5;
+  const sync::SyncPlan plan = *sync::PlanSync(request).plan;
+  Sound marks{plan.rate, plan.channels, std::vector<float>(static_cast<size_t>(plan.samples * plan.channels))};
+  sync::MarkGenerator(plan).Fill(marks.samples.data(), 0, plan.samples, sync::SampleType::kFloat);
+  WriteWav(dir.Path("m.wav"), marks);
+  RunResult r = Shell(dir,
+                      "ffmpeg -v error -nostdin -y -i v.mov -i m.wav -map 0:v -map 1:a -c:v copy -af "
+                      "\"volume=enable='between(t,1.8,2.8)':volume=0,adelay=5760S:all=1\" -c:a pcm_s16le o.mov");
+  ASSERT_EQ(r.status, 0) << r.err;
+  r = RunTool(dir, {"verify", "o.mov", "--html", "report.html"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_NE(r.err.find("sync: 2 marks missing: frame 60, frame 75"), std::string::npos) << r.err;
+  const Screenshot shot = ShotOf(dir, chromium, "report.html", 1600);
+  ASSERT_EQ(shot.height, 1600);
+  constexpr int kChart = 4;
+  const double across = tool::kPlotRight - tool::kPlotLeft;
+  // The axis runs from -1 to 121 ms: +120 is 121/122 of the way up.
+  const double y120 = tool::kChartTop + kChart * tool::kChartHeight + tool::kPlotBottom - tool::kPlotInset -
+                      121.0 / 122 * (tool::kPlotBottom - tool::kPlotTop - 2 * tool::kPlotInset);
+  const auto green = PointsOf(shot, kChart, tool::kQualityColour);
+  std::set<int> marks_drawn;
+  for (const auto& [x, y] : green) {
+    EXPECT_NEAR(y, y120, 4);
+    marks_drawn.insert(static_cast<int>(std::lround(((x - tool::kPlotLeft) * kFrames / across - 0.5) / 15)));
+  }
+  EXPECT_EQ(marks_drawn, (std::set<int>{0, 1, 2, 3, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}))
+      << "a dot for each mark measured, none for marks 4 and 5 (frames 60, 75)";
+  const std::vector<int> red = ColumnsOf(shot, kChart, tool::kPlotBottom - 5, tool::kDropColour);
+  ASSERT_FALSE(red.empty());
+  for (const int x : red) {
+    const double frame = (x - tool::kPlotLeft) * kFrames / across - 0.5;
+    EXPECT_TRUE(std::abs(frame - 60) <= 2 || std::abs(frame - 75) <= 2) << "red at frame " << frame;
   }
 }
 
