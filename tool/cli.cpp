@@ -85,6 +85,9 @@ constexpr const char* kHelpAfterOutputs = R"(                      Extensions in
   --codec-options S   the encoder's own options, "key=value:key=value"
                       (ffmpeg -h encoder=NAME lists them), such as
                       "crf=18:preset=fast" for libx264
+  --audio-codec NAME  the sound encoder of a clip that makes its own sound
+                      (TallySync): PCM in MOV, MKV and most others, aac in
+                      MP4 unless given; otherwise the source's sound is kept
   --raw               write raw frames (native packing, lines top-down)
   --frame N           only frame N
   --frames A-B        frames A to B, inclusive (A- : from A to the end);
@@ -125,7 +128,7 @@ struct Options {
   bool info = false;
   bool progress = isatty(STDERR_FILENO) != 0;
   std::string plugin;
-  std::string codec, codec_options;
+  std::string codec, codec_options, audio_codec;
 };
 
 int ParseFrameNumber(const std::string& s, const char* option) {
@@ -181,6 +184,9 @@ Options ParseOptions(int argc, char** argv) {
       if (o.codec.empty()) throw UsageError("--codec needs an encoder's name");
     } else if (a == "--codec-options") {
       o.codec_options = value();
+    } else if (a == "--audio-codec") {
+      o.audio_codec = value();
+      if (o.audio_codec.empty()) throw UsageError("--audio-codec needs an encoder's name");
     } else if (a == "--plugin") {
       o.plugin = value();
     } else if (a.size() > 1 && a[0] == '-') {
@@ -222,11 +228,11 @@ std::string DefaultPlugin(std::string* searched) {
 OutputPlan PlanOutputOf(const Options& o) {
   std::string path = o.output;
   if (path.empty()) {
-    if (o.info) return PlanOutput("-", o.raw ? "raw" : nullptr, o.codec, o.codec_options);
+    if (o.info) return PlanOutput("-", o.raw ? "raw" : nullptr, o.codec, o.codec_options, o.audio_codec);
     if (isatty(STDOUT_FILENO)) throw UsageError("no output: give -o PATH (- for standard output), or --info");
     path = "-";
   }
-  OutputPlan plan = PlanOutput(path, o.raw ? "raw" : nullptr, o.codec, o.codec_options);
+  OutputPlan plan = PlanOutput(path, o.raw ? "raw" : nullptr, o.codec, o.codec_options, o.audio_codec);
   if (plan.one_picture() && o.range_given && o.last != o.first)
     throw UsageError(path + ": one PNG holds one frame: give --frame N, or a %d pattern in the name");
   return plan;
@@ -251,7 +257,7 @@ void PrintInfo(const VideoInfo& vi, int frames, const ToolContext& context, cons
       std::cout << "timecode    " << tc->label << "\n";
   }
   if (output != nullptr)
-    std::cout << "output      " << output->type->describe(*output, {vi, context, first, count}) << "\n";
+    std::cout << "output      " << output->type->describe(*output, {vi, context, first, count, {}}) << "\n";
 }
 
 class Progress {
@@ -365,7 +371,10 @@ int Run(const Options& o) {
 
   // A stream of unknown length says nothing of how many will come.
   const int frames = last ? *last - first + 1 : 0;
-  auto sink = plan.type->open(plan, {vi, context, first, frames});
+  SoundReader sound;
+  if (vi.HasAudio())
+    sound = [&env, &clip](void* buffer, int64_t start, int64_t count) { clip->GetAudio(buffer, start, count, &env); };
+  auto sink = plan.type->open(plan, {vi, context, first, frames, sound});
   int n = first;
   try {
     Progress progress(o.progress, first, last);

@@ -167,6 +167,47 @@ std::vector<SoundPlan> PlanSound(const AVFormatContext* source, const AVOutputFo
   return plans;
 }
 
+// The clip's sample type as FFmpeg's interleaved one; 24-bit samples are
+// widened to 32 on the way (FFmpeg has no packed 24-bit format).
+AVSampleFormat ClipSampleFormat(int sample_type) {
+  switch (sample_type) {
+    case VideoInfo::SAMPLE_INT8: return AV_SAMPLE_FMT_U8;
+    case VideoInfo::SAMPLE_INT16: return AV_SAMPLE_FMT_S16;
+    case VideoInfo::SAMPLE_INT24:
+    case VideoInfo::SAMPLE_INT32: return AV_SAMPLE_FMT_S32;
+    case VideoInfo::SAMPLE_FLOAT: return AV_SAMPLE_FMT_FLT;
+    default: return AV_SAMPLE_FMT_NONE;
+  }
+}
+
+// The encoder of a clip's own sound: the one asked for; else PCM of the
+// clip's own sample type where the container holds it (MOV, MKV, AVI, ...)
+// and not MP4, whose players expect AAC; else the container's own codec.
+const AVCodec* ClipSoundEncoder(const AVOutputFormat* format, const std::string& asked, int sample_type) {
+  if (!asked.empty()) return avcodec_find_encoder_by_name(asked.c_str());
+  const bool mp4 = std::strcmp(format->name, "mp4") == 0;
+  if (!mp4) {
+    const char* own = sample_type == VideoInfo::SAMPLE_INT8    ? "pcm_u8"
+                      : sample_type == VideoInfo::SAMPLE_INT24 ? "pcm_s24le"
+                      : sample_type == VideoInfo::SAMPLE_INT32 ? "pcm_s32le"
+                      : sample_type == VideoInfo::SAMPLE_FLOAT ? "pcm_f32le"
+                                                               : "pcm_s16le";
+    for (const char* name : {own, "pcm_s24le", "pcm_s16le"}) {
+      const AVCodec* pcm = avcodec_find_encoder_by_name(name);
+      if (pcm != nullptr && avformat_query_codec(format, pcm->id, FF_COMPLIANCE_NORMAL) == 1) return pcm;
+    }
+  }
+  if (mp4) return avcodec_find_encoder_by_name("aac");
+  return format->audio_codec != AV_CODEC_ID_NONE ? avcodec_find_encoder(format->audio_codec) : nullptr;
+}
+
+// The clip's sample at the start of its frame k, as the sound filters
+// count it: k * den * rate / num, rounded up.
+int64_t SampleOfClipFrame(const VideoInfo& vi, int64_t k) {
+  return av_rescale_rnd(k, static_cast<int64_t>(vi.fps_denominator) * vi.audio_samples_per_second, vi.fps_numerator,
+                        AV_ROUND_UP);
+}
+
 InputFile OpenSource(const std::string& path) {
   AVFormatContext* f = nullptr;
   if (const int err = avformat_open_input(&f, ("file:" + path).c_str(), nullptr, nullptr); err < 0)
@@ -244,6 +285,7 @@ class MediaSink final : public FrameSink {
  private:
   void OpenEncoder(const AVCodecParameters* source_video);
   void OpenSound();
+  void OpenClipSound();
   void OpenContainer();
   void Encode(const AVFrame* frame);
   void Mux(AVPacket* packet, const AVRational& from, AVStream* stream);
@@ -252,6 +294,8 @@ class MediaSink final : public FrameSink {
   void SoundPacket(SoundTrack& t, AVPacket* packet);
   void DecodeSound(SoundTrack& t, const AVPacket* packet);
   void EncodeSound(SoundTrack& t, bool last);
+  // The clip's own sound up to its sample `upto`, into its encoder.
+  void PullClipSound(int64_t upto);
   [[noreturn]] void Fail(const std::string& what, int err) const;
 
   MediaSettings settings_;
@@ -267,6 +311,9 @@ class MediaSink final : public FrameSink {
   Packet packet_{av_packet_alloc()};
   InputFile source_;
   std::vector<std::unique_ptr<SoundTrack>> sound_;
+  std::unique_ptr<SoundTrack> clip_sound_;  // the clip's own, which replaces the source's
+  std::vector<uint8_t> clip_samples_;       // one read of it
+  int64_t clip_read_ = 0;                   // the clip's next sample to read
   std::optional<std::string> timecode_;
   std::unique_ptr<OutputStream> out_;
   AVIOContext* io_ = nullptr;
@@ -303,7 +350,10 @@ MediaSink::MediaSink(const MediaSettings& settings, const VideoInfo& vi, const M
     timecode_ = TimecodeAt(*run.source, vi, run.first_frame);
   }
   OpenEncoder(source_video);
-  if (source_) OpenSound();
+  if (vi_.HasAudio())
+    OpenClipSound();
+  else if (source_)
+    OpenSound();
   OpenContainer();
 }
 
@@ -464,6 +514,81 @@ void MediaSink::OpenSound() {
     av_seek_frame(source_.get(), -1, std::llround((from - 0.5) * AV_TIME_BASE), AVSEEK_FLAG_BACKWARD);
 }
 
+void MediaSink::OpenClipSound() {
+  if (!run_.clip_sound) throw ToolError(settings_.path + ": the clip's sound cannot be read");
+  const AVSampleFormat from = ClipSampleFormat(vi_.sample_type);
+  if (from == AV_SAMPLE_FMT_NONE || vi_.nchannels <= 0)
+    throw ToolError(settings_.path + ": the clip's sound is in no sample type FFmpeg takes");
+  const AVCodec* enc = ClipSoundEncoder(container_, settings_.audio_codec, vi_.sample_type);
+  if (enc == nullptr)
+    throw ToolError(settings_.path + ": the " + container_->name +
+                    " container takes no sound this FFmpeg encodes: give --audio-codec");
+  auto t = std::make_unique<SoundTrack>();
+  t->plan = SoundPlan{-1, SoundWay::kEncode, enc, "the clip's", enc->name};
+  t->sample_rate = vi_.audio_samples_per_second;
+  t->begin = SampleOfClipFrame(vi_, run_.first_frame);
+  t->end = SampleOfClipFrame(vi_, static_cast<int64_t>(run_.first_frame) + run_.frames);
+  t->encoder = CodecContext(avcodec_alloc_context3(enc));
+  AVCodecContext* e = t->encoder.get();
+  if (e == nullptr) throw ToolError(settings_.path + ": out of memory");
+  e->sample_rate = t->sample_rate;
+  av_channel_layout_default(&e->ch_layout, vi_.nchannels);
+  e->sample_fmt = enc->sample_fmts != nullptr ? enc->sample_fmts[0] : from;
+  for (const AVSampleFormat* f = enc->sample_fmts; f != nullptr && *f != AV_SAMPLE_FMT_NONE; ++f)
+    if (*f == from) e->sample_fmt = *f;
+  e->time_base = AVRational{1, e->sample_rate};
+  e->bit_rate = 96000 * std::min(vi_.nchannels, 6);
+  if ((container_->flags & AVFMT_GLOBALHEADER) != 0) e->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+  if (const int err = avcodec_open2(e, enc, nullptr); err < 0)
+    Fail(std::string("cannot encode the clip's sound as ") + enc->name, err);
+  // No change of rate: only the sample format, where the encoder wants another.
+  SwrContext* swr = nullptr;
+  if (swr_alloc_set_opts2(&swr, &e->ch_layout, e->sample_fmt, e->sample_rate, &e->ch_layout, from, e->sample_rate, 0,
+                          nullptr) < 0 ||
+      swr_init(swr) < 0) {
+    swr_free(&swr);
+    throw ToolError(settings_.path + ": cannot convert the clip's sound for " + enc->name);
+  }
+  t->resampler = Resampler(swr);
+  t->fifo = av_audio_fifo_alloc(e->sample_fmt, e->ch_layout.nb_channels, 4096);
+  if (t->fifo == nullptr) throw ToolError(settings_.path + ": out of memory");
+  clip_read_ = t->begin;
+  clip_sound_ = std::move(t);
+}
+
+void MediaSink::PullClipSound(int64_t upto) {
+  SoundTrack& t = *clip_sound_;
+  constexpr int64_t kPiece = 4096;  // samples per read
+  const int channels = vi_.nchannels;
+  upto = std::min(upto, t.end);
+  while (clip_read_ < upto) {
+    const int count = static_cast<int>(std::min(kPiece, upto - clip_read_));
+    const size_t wide = static_cast<size_t>(count) * channels * 4;  // room for 24-bit samples widened
+    if (clip_samples_.size() < wide) clip_samples_.resize(wide);
+    run_.clip_sound(clip_samples_.data(), clip_read_, count);
+    clip_read_ += count;
+    if (vi_.sample_type == VideoInfo::SAMPLE_INT24) {
+      // From the last sample back, so that each 3 bytes become the top of 4.
+      for (int64_t i = static_cast<int64_t>(count) * channels - 1; i >= 0; --i) {
+        const uint8_t* b = clip_samples_.data() + i * 3;
+        const uint32_t v = (static_cast<uint32_t>(b[0]) << 8) | (static_cast<uint32_t>(b[1]) << 16) |
+                           (static_cast<uint32_t>(b[2]) << 24);
+        std::memcpy(clip_samples_.data() + i * 4, &v, 4);
+      }
+    }
+    const uint8_t* in[1] = {clip_samples_.data()};
+    uint8_t** out = nullptr;
+    const int want = swr_get_out_samples(t.resampler.get(), count);
+    if (av_samples_alloc_array_and_samples(&out, nullptr, channels, want, t.encoder->sample_fmt, 0) < 0)
+      throw ToolError(settings_.path + ": out of memory");
+    const int got = swr_convert(t.resampler.get(), out, want, in, count);
+    if (got > 0) av_audio_fifo_write(t.fifo, reinterpret_cast<void**>(out), got);
+    av_freep(&out[0]);
+    av_freep(&out);
+  }
+  EncodeSound(t, clip_read_ >= t.end && upto >= t.end && sound_at_end_);
+}
+
 void MediaSink::OpenContainer() {
   // Only now is the file made: every refusal above left nothing behind.
   out_ = OutputStream::Open(settings_.path);
@@ -498,6 +623,12 @@ void MediaSink::OpenContainer() {
       t->out->time_base = t->plan.way == SoundWay::kCutPcm ? AVRational{1, t->sample_rate} : t->in->time_base;
     }
     av_dict_copy(&t->out->metadata, t->in->metadata, 0);
+  }
+  if (clip_sound_) {
+    clip_sound_->out = avformat_new_stream(mux_, nullptr);
+    if (clip_sound_->out == nullptr) throw ToolError(settings_.path + ": out of memory");
+    avcodec_parameters_from_context(clip_sound_->out->codecpar, clip_sound_->encoder.get());
+    clip_sound_->out->time_base = clip_sound_->encoder->time_base;
   }
   if (timecode_) {
     av_dict_set(&mux_->metadata, "timecode", timecode_->c_str(), 0);
@@ -590,6 +721,7 @@ void MediaSink::Write(const VideoFrame& frame, int) {
   Encode(picture);
   if (picture == lent_.get()) av_frame_unref(picture);  // the encoder keeps its own reference where it needs one
   if (!sound_.empty()) PumpSound(static_cast<double>(frames_in_) / av_q2d(RateOf(vi_)));
+  if (clip_sound_) PullClipSound(SampleOfClipFrame(vi_, run_.first_frame + frames_in_));
 }
 
 void MediaSink::PumpSound(double seconds) {
@@ -736,10 +868,9 @@ void MediaSink::EncodeSound(SoundTrack& t, bool last) {
 
 void MediaSink::Finish() {
   Encode(nullptr);
-  if (!sound_.empty()) {
-    sound_at_end_ = true;
-    PumpSound(1e18);
-  }
+  sound_at_end_ = true;
+  if (!sound_.empty()) PumpSound(1e18);
+  if (clip_sound_) PullClipSound(clip_sound_->end);
   if (const int err = av_write_trailer(mux_); err < 0) Fail("cannot finish the container", err);
   avio_flush(io_);
   if (io_->error < 0) Fail("cannot write", io_->error);
@@ -757,12 +888,22 @@ bool IsMediaPath(const std::string& path) {
   return f != nullptr && (f->flags & AVFMT_NOFILE) == 0 && f->video_codec != AV_CODEC_ID_NONE;
 }
 
-MediaSettings CheckMediaSettings(const std::string& path, const std::string& codec, const std::string& options) {
+MediaSettings CheckMediaSettings(const std::string& path, const std::string& codec, const std::string& options,
+                                 const std::string& audio_codec) {
   KeepMediaLogQuiet();
   const AVOutputFormat* container = ContainerFor(path);
   if (container == nullptr || !IsMediaPath(path))
     throw UsageError(path + ": no video container of FFmpeg's has this extension");
-  MediaSettings s{path, container->name, codec, options};
+  MediaSettings s{path, container->name, codec, options, audio_codec};
+  if (!audio_codec.empty()) {
+    const AVCodec* sound = avcodec_find_encoder_by_name(audio_codec.c_str());
+    if (sound == nullptr || sound->type != AVMEDIA_TYPE_AUDIO)
+      throw UsageError("--audio-codec " + audio_codec +
+                       ": this FFmpeg has no sound encoder of that name (ffmpeg -encoders lists them)");
+    if (avformat_query_codec(container, sound->id, FF_COMPLIANCE_NORMAL) == 0)
+      throw UsageError(path + ": the " + container->name + " container cannot hold " + sound->name +
+                       " sound: give another --audio-codec, or another extension");
+  }
   const ContainerDefault* d = DefaultOf(container);
   if (s.codec.empty()) {
     if (d != nullptr) {
@@ -820,7 +961,16 @@ std::string DescribeMediaOutput(const MediaSettings& settings, const VideoInfo& 
                        : std::string(", converted from ") + av_get_pix_fmt_name(clip) + " to " +
                              (to == AV_PIX_FMT_NONE ? "nothing it takes" : av_get_pix_fmt_name(to));
   }
+  if (vi.HasAudio()) {
+    const AVCodec* enc = ClipSoundEncoder(ContainerFor(settings.path), settings.audio_codec, vi.sample_type);
+    line += std::string("; sound: the clip's own, ") + std::to_string(vi.audio_samples_per_second) + " Hz " +
+            std::to_string(vi.nchannels) + " ch, encoded as " + (enc != nullptr ? enc->name : "nothing");
+  }
   if (!run.source) return line;
+  if (vi.HasAudio()) {
+    if (const std::optional<std::string> tc = TimecodeAt(*run.source, vi, run.first_frame)) line += "; timecode " + *tc;
+    return line;
+  }
   const InputFile source = OpenSource(run.source->path);
   const bool whole = run.first_frame == 0 && run.frames == vi.num_frames;
   const std::vector<SoundPlan> plans = PlanSound(source.get(), ContainerFor(settings.path), whole);

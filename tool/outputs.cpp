@@ -45,7 +45,7 @@ std::unique_ptr<FrameSink> OpenPng(const OutputPlan& plan, const OutputRun& run)
 }
 
 MediaRun MediaRunOf(const OutputRun& run) {
-  return MediaRun{run.first_frame, run.frames, run.context.MediaToKeep(), run.context.Y4mTagsToKeep()};
+  return MediaRun{run.first_frame, run.frames, run.context.MediaToKeep(), run.context.Y4mTagsToKeep(), run.sound};
 }
 
 std::unique_ptr<FrameSink> OpenMedia(const OutputPlan& plan, const OutputRun& run) {
@@ -96,7 +96,7 @@ bool OutputPlan::one_picture() const { return type->kind == OutputKind::kPicture
 std::span<const OutputType> OutputTypes() { return kOutputs; }
 
 OutputPlan PlanOutput(const std::string& path, const char* by_name, const std::string& codec,
-                      const std::string& codec_options) {
+                      const std::string& codec_options, const std::string& audio_codec) {
   OutputPlan plan;
   plan.path = path;
   if (by_name != nullptr) {
@@ -114,11 +114,13 @@ OutputPlan PlanOutput(const std::string& path, const char* by_name, const std::s
     throw UsageError(path +
                      ": cannot tell the output format: name it .y4m, .png, a media file (.mp4, .mov, .mkv, "
                      ".mxf, ...) or -, or give --raw");
-  if (plan.type->kind != OutputKind::kContainer && (!codec.empty() || !codec_options.empty()))
-    throw UsageError("--codec and --codec-options are for a media file (.mp4, .mov, .mkv, .mxf, ...), not " +
-                     std::string(path == "-" ? "standard output" : path));
+  if (plan.type->kind != OutputKind::kContainer && (!codec.empty() || !codec_options.empty() || !audio_codec.empty()))
+    throw UsageError(
+        "--codec, --codec-options and --audio-codec are for a media file (.mp4, .mov, .mkv, .mxf, ...), not " +
+        std::string(path == "-" ? "standard output" : path));
   if (plan.type->kind == OutputKind::kPictures) plan.pattern = FramePattern::Parse(path);
-  if (plan.type->kind == OutputKind::kContainer) plan.media = CheckMediaSettings(path, codec, codec_options);
+  if (plan.type->kind == OutputKind::kContainer)
+    plan.media = CheckMediaSettings(path, codec, codec_options, audio_codec);
   return plan;
 }
 

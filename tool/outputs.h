@@ -39,6 +39,7 @@ struct OutputRun {
   const ToolContext& context;
   int first_frame;
   int frames;
+  SoundReader sound;  // the clip's own sound, where it has any
 };
 
 struct OutputType {
@@ -58,7 +59,7 @@ std::span<const OutputType> OutputTypes();
 // The output for `path`: the type called `by_name` (null: chosen by the
 // path), with the media encoder's settings checked. Throws UsageError.
 OutputPlan PlanOutput(const std::string& path, const char* by_name, const std::string& codec,
-                      const std::string& codec_options);
+                      const std::string& codec_options, const std::string& audio_codec = "");
 
 // The help's lines on the outputs, from the table.
 std::string OutputHelp();

@@ -9,6 +9,9 @@
 #include <filesystem>
 #include <ostream>
 
+#include <nlohmann/json.hpp>
+
+#include "sync/tally_sync.h"
 #include "tests/support/plugin_host.h"
 #include "tests/support/text_box_reader.h"
 #include "tests/tool/tool_support.h"
@@ -225,10 +228,23 @@ TEST_F(MediaTest, BadCodecOrOptionIsOneLineAndNoFile) {
       {{"-o", "out.mp4", "--codec-options", "preset=nonsense"}, 1, "out.mp4: libx264 cannot encode this clip: ..."},
       {{"-o", "out.y4m", "--codec", "libx264"},
        2,
-       "--codec and --codec-options are for a media file (.mp4, .mov, .mkv, .mxf, ...), not out.y4m"},
+       "--codec, --codec-options and --audio-codec are for a media file (.mp4, .mov, .mkv, .mxf, ...), not out.y4m"},
       {{"-o", "-", "--codec-options", "crf=18"},
        2,
-       "--codec and --codec-options are for a media file (.mp4, .mov, .mkv, .mxf, ...), not standard output"},
+       "--codec, --codec-options and --audio-codec are for a media file (.mp4, .mov, .mkv, .mxf, ...), not standard "
+       "output"},
+      {{"-o", "out.y4m", "--audio-codec", "aac"},
+       2,
+       "--codec, --codec-options and --audio-codec are for a media file (.mp4, .mov, .mkv, .mxf, ...), not out.y4m"},
+      {{"-o", "out.mp4", "--audio-codec", "nosuch"},
+       2,
+       "--audio-codec nosuch: this FFmpeg has no sound encoder of that name (ffmpeg -encoders lists them)"},
+      {{"-o", "out.mp4", "--audio-codec", "libx264"},
+       2,
+       "--audio-codec libx264: this FFmpeg has no sound encoder of that name (ffmpeg -encoders lists them)"},
+      {{"-o", "out.mp4", "--audio-codec", "pcm_s16le"},
+       2,
+       "out.mp4: the mp4 container cannot hold pcm_s16le sound: give another --audio-codec, or another extension"},
   };
   for (const auto& c : cases) {
     std::vector<std::string> args = {"ColorBars(64, 48, length=2)"};
@@ -254,6 +270,62 @@ TEST_F(MediaTest, BadCodecOrOptionIsOneLineAndNoFile) {
   EXPECT_EQ(cut.err.find('\n'), cut.err.size() - 1) << cut.err;
   EXPECT_EQ(ReadFile(dir.Path("out.mp4")), "old");
   EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+}
+
+// A clip that makes its own sound (TallySync) takes it into the file, as
+// PCM in MOV and MKV, as AAC in MP4 or with the codec asked for, in step
+// with the frames written: verify measures every mark at no offset, and
+// PCM holds the marks' own samples from the first frame written.
+TEST_F(MediaTest, ClipSoundIsEncodedInStepWithTheFrames) {
+  const struct {
+    const char* output;
+    std::vector<std::string> args;
+    const char* codec;  // what ffprobe says of the sound
+    int first, last;    // the frames written
+  } cases[] = {
+      {"out.mov", {}, "pcm_s16le", 0, 119},
+      {"out.mkv", {}, "pcm_s16le", 0, 119},
+      {"out.mov", {"--frames", "37-100"}, "pcm_s16le", 37, 100},
+      {"out.mp4", {}, "aac", 0, 119},
+      {"out.mp4", {"--audio-codec", "libopus"}, "opus", 0, 119},
+      {"out.mkv", {"--audio-codec", "pcm_f32le", "--frames", "15-119"}, "pcm_f32le", 15, 119},
+  };
+  constexpr double kToleranceMs = 1.0;
+  const std::string script =
+      "ColorBars(160, 64, length=120, fps=30000, fps_denominator=1001).TallyId().TallySync(period=0.5)";
+  sync::SyncRequest request;
+  request.fps_num = 30000, request.fps_den = 1001, request.num_frames = 120, request.period = 0.5;
+  const sync::SyncPlan plan = *sync::PlanSync(request).plan;
+  const sync::MarkGenerator marks(plan);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.output) + " " + c.codec + " frames " + std::to_string(c.first));
+    std::vector<std::string> args = {script, "-o", c.output};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult r = Tool(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Probe(c.output, "stream=codec_name,sample_rate,channels", "a"),
+              std::string("codec_name=") + c.codec + "\nsample_rate=48000\nchannels=2\n");
+
+    const RunResult v = RunTool(dir, {"verify", c.output, "--json", "r.json"});
+    EXPECT_EQ(v.status, 0) << v.err;
+    const nlohmann::json report = nlohmann::json::parse(ReadFile(dir.Path("r.json")));
+    ASSERT_TRUE(report.contains("sync_summary")) << v.err;
+    // A mark at every 15th frame written.
+    const int want = c.last / 15 - (c.first + 14) / 15 + 1;
+    EXPECT_EQ(report["sync_summary"]["measured"].get<int>(), want) << v.err;
+    for (const nlohmann::json& e : report["sync"]) {
+      if (e["status"] != "measured") continue;
+      EXPECT_LE(std::abs(e["offset_ms"].get<double>()), kToleranceMs) << "number " << e["number"];
+    }
+
+    if (std::string(c.codec) == "pcm_s16le") {
+      const int64_t from = sync::SampleOfFrame(plan, c.first), to = sync::SampleOfFrame(plan, c.last + 1);
+      std::string samples(static_cast<size_t>((to - from) * 4), '\0');
+      marks.Fill(samples.data(), from, to - from, sync::SampleType::kInt16);
+      EXPECT_TRUE(Ff("ffmpeg -v error -i " + std::string(c.output) + " -map 0:a -f s16le -") == samples)
+          << "the stored sound is not the marks of frames " << c.first << "-" << c.last;
+    }
+  }
 }
 
 // What a YUV4MPEG2 input says of its picture (field order, aspect, range)

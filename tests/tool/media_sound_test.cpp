@@ -52,7 +52,7 @@ class MediaSoundTest : public PluginHost {
     const PClip clip = tool::EvaluateScript(env, "ColorBars(64, 48, length=50, " + rate + ")").AsClip();
     const VideoInfo vi = clip->GetVideoInfo();
     const tool::MediaSettings settings = tool::CheckMediaSettings(dir.Path(out), codec, "");
-    const tool::MediaRun run{first, count, tool::ToolContext::MediaOrigin{dir.Path(source), 0, 0}, std::nullopt};
+    const tool::MediaRun run{first, count, tool::ToolContext::MediaOrigin{dir.Path(source), 0, 0}, std::nullopt, {}};
     const auto sink = tool::OpenMediaSink(settings, vi, run);
     for (int n = first; n < first + count; ++n) sink->Write(*env.FetchFrame(clip, n).get(), n);
     sink->Finish();
