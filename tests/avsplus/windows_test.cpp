@@ -2,13 +2,19 @@
 // exports and imports, and loaded with LoadPlugin into the Windows build of
 // the same AviSynth+ under Wine, where the same scripts must give the same
 // defaults, messages and bytes as the Linux host gives through the C door.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "sync/tally_sync.h"
 #include "tests/avsplus/door_scripts.h"
 #include "tests/avsplus/real_host.h"
 
@@ -206,6 +212,84 @@ TEST_F(WineTest, TallySyncMakesTheSameSoundAsOnLinux) {
     const ProcessResult linux = Linux({"info"}, c.script);
     EXPECT_NE(linux.out.find(c.linux_says), std::string::npos) << linux.out;
     EXPECT_EQ(Windows({"info"}, c.script).out, linux.out);
+  }
+}
+
+// The samples the Windows host hands a caller of the DLL's TallySync, read
+// through the host's C interface by sound_probe.exe (built beside the DLL):
+// one long read and windows across a mark, at its edges and past the end,
+// each the generator's own bytes for the same plan.
+TEST_F(WineTest, TallySyncSamplesAreTheMarks) {
+  const std::string probe = (fs::path(Dll()).parent_path() / "sound_probe.exe").string();
+  if (!fs::exists(probe)) GTEST_SKIP() << "no sound_probe.exe beside the DLL (TALLYBURN_WINDOWS_SOUND_PROBE is OFF)";
+  const struct {
+    std::string source;  // BlankClip's arguments
+    std::string args;    // TallySync's
+    sync::SyncRequest request;
+    sync::SampleType type;
+  } cases[] = {
+      {"length=60, fps=25", "", {25, 1, 60, 0, 0, 0, 1.0, -12.0}, sync::SampleType::kInt16},
+      {"length=80, fps=24000, fps_denominator=1001, audio_rate=44100, channels=6, sample_type=\"float\"",
+       "period=0.5, level=-20.0",
+       {24000, 1001, 80, 44100, 6, 0, 0.5, -20.0},
+       sync::SampleType::kFloat},
+      {"length=95, fps=30000, fps_denominator=1001, audio_rate=96000, channels=1, sample_type=\"24bit\"",
+       "period=2.0",
+       {30000, 1001, 95, 96000, 1, 0, 2.0, -12.0},
+       sync::SampleType::kInt24},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.source);
+    const std::string blank = "BlankClip(" + c.source + ", width=64, height=48)";
+    const std::string script = "LoadPlugin(\"Z:" + Dll() + "\")\n" + blank +
+                               (c.request.rate == 0 ? ".KillAudio()" : "") + ".TallySync(" + c.args + ")";
+    sync::SyncRequest request = c.request;
+    // BlankClip's sound lasts as long as its frames.
+    if (request.rate != 0)
+      request.samples = static_cast<int64_t>(request.num_frames) * request.rate * request.fps_den / request.fps_num;
+    const sync::SyncPlanResult plan = sync::PlanSync(request);
+    ASSERT_TRUE(plan.plan) << plan.error;
+    const sync::MarkGenerator marks(*plan.plan);
+    const int64_t total = plan.plan->samples;
+    const int64_t mark = sync::SampleOfFrame(*plan.plan, plan.plan->period_frames);
+    const std::vector<std::pair<int64_t, int64_t>> windows = {
+        {0, total}, {mark - 7, 300}, {mark, 1}, {1, 2047}, {total - 3, 10}};
+    std::vector<std::string> args = {Wine(), probe, WindowsHost() + "/AviSynth.dll", script};
+    for (const auto& [start, count] : windows) args.insert(args.end(), {std::to_string(start), std::to_string(count)});
+    const ProcessResult r = RunProcess(args, std::string(TALLYBURN_WINE_PREFIX) + ".stderr");
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const size_t header = r.out.find('\n');
+    ASSERT_NE(header, std::string::npos);
+    // AviSynth's sample_type: 2 for 16-bit, 4 for 24-bit, 16 for float.
+    const int type = c.type == sync::SampleType::kInt16 ? 2 : c.type == sync::SampleType::kInt24 ? 4 : 16;
+    EXPECT_EQ(r.out.substr(0, header), std::to_string(plan.plan->rate) + " " + std::to_string(plan.plan->channels) +
+                                           " " + std::to_string(type) + " " + std::to_string(total));
+    std::string want;
+    const size_t frame_bytes = static_cast<size_t>(sync::BytesPerSample(c.type)) * plan.plan->channels;
+    for (const auto& [start, count] : windows) {
+      std::string piece(static_cast<size_t>(count) * frame_bytes, '\0');
+      marks.Fill(piece.data(), start, count, c.type);
+      want += piece;
+    }
+    const std::string got = r.out.substr(header + 1);
+    ASSERT_EQ(got.size(), want.size());
+    if (c.type != sync::SampleType::kFloat) {
+      EXPECT_TRUE(got == want) << "the Windows host's samples differ from the marks";
+    } else {
+      // The tone is computed once with each platform's own sine, whose
+      // last bits differ: float samples agree to their rounding, integer
+      // ones to the bit.
+      float worst = 0;
+      for (size_t i = 0; i + 4 <= got.size(); i += 4) {
+        float a = 0, b = 0;
+        std::memcpy(&a, got.data() + i, 4);
+        std::memcpy(&b, want.data() + i, 4);
+        worst = std::max(worst, std::abs(a - b));
+      }
+      EXPECT_LE(worst, 1e-7F) << "the Windows host's float samples are not the marks";
+      std::printf("[ float samples ] largest difference from the Linux generator: %g\n", worst);
+    }
+    EXPECT_NE(want.find_first_not_of(want[0]), std::string::npos) << "no mark in the samples compared";
   }
 }
 
