@@ -294,6 +294,8 @@ class MediaSink final : public FrameSink {
   void SoundPacket(SoundTrack& t, AVPacket* packet);
   void DecodeSound(SoundTrack& t, const AVPacket* packet);
   void EncodeSound(SoundTrack& t, bool last);
+  // `count` samples from `in` (the resampler's input format) into the track's fifo.
+  void ConvertSound(SoundTrack& t, const uint8_t** in, int count);
   // The clip's own sound up to its sample `upto`, into its encoder.
   void PullClipSound(int64_t upto);
   [[noreturn]] void Fail(const std::string& what, int err) const;
@@ -577,14 +579,7 @@ void MediaSink::PullClipSound(int64_t upto) {
       }
     }
     const uint8_t* in[1] = {clip_samples_.data()};
-    uint8_t** out = nullptr;
-    const int want = swr_get_out_samples(t.resampler.get(), count);
-    if (av_samples_alloc_array_and_samples(&out, nullptr, channels, want, t.encoder->sample_fmt, 0) < 0)
-      throw ToolError(settings_.path + ": out of memory");
-    const int got = swr_convert(t.resampler.get(), out, want, in, count);
-    if (got > 0) av_audio_fifo_write(t.fifo, reinterpret_cast<void**>(out), got);
-    av_freep(&out[0]);
-    av_freep(&out);
+    ConvertSound(t, in, count);
   }
   EncodeSound(t, clip_read_ >= t.end && upto >= t.end && sound_at_end_);
 }
@@ -811,15 +806,7 @@ void MediaSink::DecodeSound(SoundTrack& t, const AVPacket* packet) {
           av_get_bytes_per_sample(static_cast<AVSampleFormat>(f->format)) * (planar ? 1 : f->ch_layout.nb_channels);
       for (int p = 0; p < (planar ? f->ch_layout.nb_channels : 1) && p < AV_NUM_DATA_POINTERS; ++p)
         in[p] = f->extended_data[p] + (from - at) * step;
-      const int want = swr_get_out_samples(t.resampler.get(), static_cast<int>(to - from));
-      uint8_t** out = nullptr;
-      if (av_samples_alloc_array_and_samples(&out, nullptr, t.encoder->ch_layout.nb_channels, want,
-                                             t.encoder->sample_fmt, 0) < 0)
-        throw ToolError(settings_.path + ": out of memory");
-      const int got = swr_convert(t.resampler.get(), out, want, in, static_cast<int>(to - from));
-      if (got > 0) av_audio_fifo_write(t.fifo, reinterpret_cast<void**>(out), got);
-      av_freep(&out[0]);
-      av_freep(&out);
+      ConvertSound(t, in, static_cast<int>(to - from));
     }
     av_frame_unref(f);
     if (t.done) {
@@ -828,6 +815,18 @@ void MediaSink::DecodeSound(SoundTrack& t, const AVPacket* packet) {
     }
   }
   EncodeSound(t, false);
+}
+
+void MediaSink::ConvertSound(SoundTrack& t, const uint8_t** in, int count) {
+  const int want = swr_get_out_samples(t.resampler.get(), count);
+  uint8_t** out = nullptr;
+  if (av_samples_alloc_array_and_samples(&out, nullptr, t.encoder->ch_layout.nb_channels, want, t.encoder->sample_fmt,
+                                         0) < 0)
+    throw ToolError(settings_.path + ": out of memory");
+  const int got = swr_convert(t.resampler.get(), out, want, in, count);
+  if (got > 0) av_audio_fifo_write(t.fifo, reinterpret_cast<void**>(out), got);
+  av_freep(&out[0]);
+  av_freep(&out);
 }
 
 void MediaSink::EncodeSound(SoundTrack& t, bool last) {
@@ -967,20 +966,18 @@ std::string DescribeMediaOutput(const MediaSettings& settings, const VideoInfo& 
             std::to_string(vi.nchannels) + " ch, encoded as " + (enc != nullptr ? enc->name : "nothing");
   }
   if (!run.source) return line;
-  if (vi.HasAudio()) {
-    if (const std::optional<std::string> tc = TimecodeAt(*run.source, vi, run.first_frame)) line += "; timecode " + *tc;
-    return line;
+  if (!vi.HasAudio()) {
+    const InputFile source = OpenSource(run.source->path);
+    const bool whole = run.first_frame == 0 && run.frames == vi.num_frames;
+    const std::vector<SoundPlan> plans = PlanSound(source.get(), ContainerFor(settings.path), whole);
+    for (const SoundPlan& p : plans) {
+      line += "; sound " + std::to_string(p.input_index) + " (" + p.from + ") ";
+      line += p.way == SoundWay::kCopy     ? "copied"
+              : p.way == SoundWay::kCutPcm ? "cut at the samples"
+                                           : "encoded as " + p.to;
+    }
+    if (plans.empty()) line += "; no sound";
   }
-  const InputFile source = OpenSource(run.source->path);
-  const bool whole = run.first_frame == 0 && run.frames == vi.num_frames;
-  const std::vector<SoundPlan> plans = PlanSound(source.get(), ContainerFor(settings.path), whole);
-  for (const SoundPlan& p : plans) {
-    line += "; sound " + std::to_string(p.input_index) + " (" + p.from + ") ";
-    line += p.way == SoundWay::kCopy     ? "copied"
-            : p.way == SoundWay::kCutPcm ? "cut at the samples"
-                                         : "encoded as " + p.to;
-  }
-  if (plans.empty()) line += "; no sound";
   if (const std::optional<std::string> tc = TimecodeAt(*run.source, vi, run.first_frame)) line += "; timecode " + *tc;
   return line;
 }
