@@ -13,15 +13,15 @@
 #include <vector>
 
 #include "avisynth.h"
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 #include "draw/text_box.h"
-#include "host/environment.h"
+#include "frameserver/environment.h"
 #include "slot_planes.h"
 
 namespace tallyburn {
 namespace {
 
-using host::Argument;
+using frameserver::Argument;
 
 struct Format {
   const char* name;
@@ -41,7 +41,7 @@ constexpr int kSizes[][2] = {{640, 480}, {1920, 1080}};
 // reference, and every consumer's MakeWritable copies.
 class ReplayClip final : public IClip {
  public:
-  ReplayClip(host::Environment& env, const VideoInfo& vi, bool shared) : vi_(vi), shared_(shared) {
+  ReplayClip(frameserver::Environment& env, const VideoInfo& vi, bool shared) : vi_(vi), shared_(shared) {
     held_ = env.NewVideoFrame(vi);
     frame_ = held_.get();
     std::memset(frame_->vfb->data, 90, static_cast<size_t>(frame_->vfb->data_size));
@@ -63,9 +63,9 @@ class ReplayClip final : public IClip {
   VideoFrame* frame_;
 };
 
-host::Environment& Env() {
-  static host::Environment* env = [] {
-    auto* e = new host::Environment;
+frameserver::Environment& Env() {
+  static frameserver::Environment* env = [] {
+    auto* e = new frameserver::Environment;
     e->LoadPlugin(TALLYBURN_PLUGIN_PATH);
     return e;
   }();
@@ -94,7 +94,7 @@ Footprint FootprintOf(bool timecode, const Format& f) {
 }
 
 void BM_Filter(benchmark::State& state, bool timecode, Format f, int w, int h, bool shared) {
-  host::Environment& env = Env();
+  frameserver::Environment& env = Env();
   const PClip src = new ReplayClip(env, Video(f, w, h), shared);
   const PClip filter = env.Call(timecode ? "FrameTC" : "Tallyburn", {{"", src}}).AsClip();
   int n = 0;
@@ -106,7 +106,7 @@ void BM_Filter(benchmark::State& state, bool timecode, Format f, int w, int h, b
 }
 
 void BM_MemsetLimit(benchmark::State& state, bool timecode, Format f, int w, int h) {
-  host::Environment& env = Env();
+  frameserver::Environment& env = Env();
   const PVideoFrame frame = env.NewVideoFrame(Video(f, w, h));
   const Footprint fp = FootprintOf(timecode, f);
   uint8_t* y = frame->GetWritePtr();
@@ -169,7 +169,7 @@ VideoInfo CurrentVideo(const CurrentCase& c) {
 }
 
 void BM_Current(benchmark::State& state, CurrentCase c) {
-  host::Environment& env = Env();
+  frameserver::Environment& env = Env();
   const PClip src = new ReplayClip(env, CurrentVideo(c), false);
   const PClip filter = env.Call(c.function, CurrentArgs(c, src)).AsClip();
   int n = 0;
@@ -180,7 +180,7 @@ void BM_Current(benchmark::State& state, CurrentCase c) {
 }
 
 void BM_CurrentMemsetLimit(benchmark::State& state, CurrentCase c) {
-  host::Environment& env = Env();
+  frameserver::Environment& env = Env();
   const PVideoFrame frame = env.NewVideoFrame(CurrentVideo(c));
   const BoxGeometry b = CurrentBox(c);
   const PixelFormat& f = c.format;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "sync/tally_sync.h"
-#include "tool/sync_detect.h"
+#include "tool/verify/sync_detect.h"
 
 namespace tallyburn {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 
 namespace tallyburn {
 

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 
 namespace tallyburn {
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/frame_view.h"
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 
 namespace tallyburn {
 

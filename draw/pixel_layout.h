@@ -3,7 +3,7 @@
 
 #include <optional>
 
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 
 namespace tallyburn {
 

@@ -11,7 +11,7 @@
 
 #include "core/clip_shape.h"
 #include "core/frame_view.h"
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 
 namespace tallyburn {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "draw/pixel_format.h"
-#include "host/environment.h"
+#include "core/pixel_format.h"
+#include "frameserver/environment.h"
 #include "tests/support/synthetic_clip.h"
 
 using namespace tallyburn;
@@ -79,7 +79,7 @@ const std::set<std::string> kMessages = {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Bytes in(data, size);
-  host::SourceParams params;
+  frameserver::SourceParams params;
   params.pixel_type = PixelType(in);
   params.width = in.Around(400);
   params.height = in.Around(300);
@@ -101,10 +101,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const uint8_t drop = in.Byte() % 3;
   const int scale = in.Around(10), align = in.Around(12), margin = in.Around(300), digits = in.Around(14);
 
-  host::Environment env(host::FrameLayout{.tight = true});
+  frameserver::Environment env(frameserver::FrameLayout{.tight = true});
   env.LoadPlugin(TALLYBURN_PLUGIN_PATH);
-  const PClip source = new host::SyntheticClip(env, params);
-  std::vector<host::Argument> args = {{"", source}};
+  const PClip source = new frameserver::SyntheticClip(env, params);
+  std::vector<frameserver::Argument> args = {{"", source}};
   if (function == "Tallyburn") {
     args.insert(args.end(), {{"", offset}, {"", left}});
   } else if (function == "FrameTC") {
@@ -123,7 +123,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   PClip filter;
   try {
     filter = env.Call(function, args).AsClip();
-  } catch (const host::HostError& e) {
+  } catch (const frameserver::HostError& e) {
     const std::string message = e.what();
     const bool current = function == "TallyTC" || function == "TallyFrame";
     if (current ? message.rfind(function + ": ", 0) != 0 : kMessages.count(message) == 0) {
@@ -139,7 +139,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (int64_t{params.width} * params.height > (1 << 20) || !DescribePixelType(params.pixel_type)) return 0;
   try {
     env.FetchFrame(filter, n);
-  } catch (const host::GuardError& e) {
+  } catch (const frameserver::GuardError& e) {
     std::fprintf(stderr, "%s\n", e.what());
     std::abort();
   }

@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <string>
 
-#include "host/environment.h"
-#include "tool/io.h"
-#include "tool/script.h"
-#include "tool/sources.h"
+#include "frameserver/environment.h"
+#include "tool/media/io.h"
+#include "tool/script/script.h"
+#include "tool/script/sources.h"
 
 using namespace tallyburn;
 
@@ -23,7 +23,7 @@ AVSValue __cdecl NoLoadPlugin(AVSValue, void*, IScriptEnvironment* env) {
   env->ThrowError("LoadPlugin: disabled");
   return {};
 }
-// Nor are the files FFmpeg's demuxers would probe (tests/tool/media_test.cpp
+// Nor are the files FFmpeg's demuxers would probe (tests/tool/media/media_test.cpp
 // covers MediaSource).
 AVSValue __cdecl NoMediaSource(AVSValue, void*, IScriptEnvironment* env) {
   env->ThrowError("MediaSource: disabled");
@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  host::Environment env;
+  frameserver::Environment env;
   tool::ToolContext context;
   tool::RegisterBuiltins(env, context);
   env.LoadPlugin(TALLYBURN_PLUGIN_PATH);
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (v.IsClip()) v.AsClip()->GetVideoInfo();
   } catch (const tool::ScriptError&) {
   } catch (const tool::ToolError&) {
-  } catch (const host::HostError&) {
+  } catch (const frameserver::HostError&) {
   }
   return 0;
 }

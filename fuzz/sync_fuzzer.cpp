@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "sync/marks_layout.h"
-#include "tool/sync_analysis.h"
-#include "tool/sync_detect.h"
+#include "tool/verify/sync_analysis.h"
+#include "tool/verify/sync_detect.h"
 
 using namespace tallyburn;
 

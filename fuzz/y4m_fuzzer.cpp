@@ -4,9 +4,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "host/environment.h"
-#include "tool/io.h"
-#include "tool/y4m.h"
+#include "frameserver/environment.h"
+#include "tool/media/io.h"
+#include "tool/media/y4m.h"
 
 using namespace tallyburn;
 
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // matter for them, and they have run.
     if (static_cast<size_t>(h.width) * h.height > (1u << 16)) return 0;
     const VideoInfo vi = tool::Y4mVideoInfo(h);
-    host::Environment env(host::FrameLayout{.tight = true});
+    frameserver::Environment env(frameserver::FrameLayout{.tight = true});
     std::vector<uint8_t> scratch(tool::Y4mFrameBytes(h));
     auto out = tool::OutputStream::Open("/dev/null");
     tool::Y4mWriter writer(*out, vi);

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "draw/wrapping.h"
+#include "core/wrapping.h"
 
 namespace tallyburn {
 

@@ -9,7 +9,7 @@
 #include <utility>
 
 #include "avisynth.h"
-#include "core/functions.h"
+#include "filters/functions.h"
 #include "sync/tally_sync.h"
 
 namespace tallyburn {

@@ -17,7 +17,7 @@
 #include <string>
 #include <utility>
 
-#include "core/functions.h"
+#include "filters/functions.h"
 #include "sync/tally_sync.h"
 
 #if defined(_WIN32)

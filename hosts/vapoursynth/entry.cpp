@@ -17,8 +17,8 @@
 #include <utility>
 
 #include "VapourSynth4.h"
-#include "core/functions.h"
 #include "core/message.h"
+#include "filters/functions.h"
 #include "sync/tally_sync.h"
 
 namespace tallyburn {

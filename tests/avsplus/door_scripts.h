@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 
 namespace tallyburn::testing {
 

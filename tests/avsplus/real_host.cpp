@@ -23,7 +23,7 @@ namespace {
 
 // Plane ids in the probe's order: Y U V, then A.
 int PlaneId(size_t index) {
-  constexpr int kIds[] = {PLANAR_Y, PLANAR_U, PLANAR_V, host::kPlaneAlpha};
+  constexpr int kIds[] = {PLANAR_Y, PLANAR_U, PLANAR_V, frameserver::kPlaneAlpha};
   return index < 4 ? kIds[index] : 0;
 }
 
@@ -208,17 +208,17 @@ namespace {
 // Serves one picture for every frame number, in fresh frames of our host.
 class PictureSource final : public IClip {
  public:
-  PictureSource(host::Environment& env, const VideoInfo& vi, DumpedFrame picture)
+  PictureSource(frameserver::Environment& env, const VideoInfo& vi, DumpedFrame picture)
       : env_(env), vi_(vi), picture_(std::move(picture)) {}
 
   PVideoFrame __stdcall GetFrame(int, IScriptEnvironment*) override {
     PVideoFrame frame = env_.NewVideoFrame(vi_);
-    for (const host::PlaneGeometry& g : *env_.frames().Planes(frame.get())) {
+    for (const frameserver::PlaneGeometry& g : *env_.frames().Planes(frame.get())) {
       const DumpedPlane* src = nullptr;
       for (size_t i = 0; i < picture_.planes.size(); ++i)
         if (PlaneId(i) == g.plane) src = &picture_.planes[i];
       if (src == nullptr || src->row_size != g.row_size || src->height != g.height)
-        throw host::HostError("the dumped picture does not fit our host's frame");
+        throw frameserver::HostError("the dumped picture does not fit our host's frame");
       for (int line = 0; line < g.height; ++line)
         std::memcpy(frame->vfb->data + g.offset + static_cast<size_t>(line) * g.pitch,
                     src->bytes.data() + static_cast<size_t>(line) * g.row_size, static_cast<size_t>(g.row_size));
@@ -231,22 +231,22 @@ class PictureSource final : public IClip {
   const VideoInfo& __stdcall GetVideoInfo() override { return vi_; }
 
  private:
-  host::Environment& env_;
+  frameserver::Environment& env_;
   VideoInfo vi_;
   DumpedFrame picture_;
 };
 
 }  // namespace
 
-PClip PictureClip(host::Environment& env, const VideoInfo& vi, const DumpedFrame& picture) {
+PClip PictureClip(frameserver::Environment& env, const VideoInfo& vi, const DumpedFrame& picture) {
   return new PictureSource(env, vi, picture);
 }
 
-DumpedFrame AsDumped(host::Environment& env, const PVideoFrame& frame, int n, const VideoInfo& vi) {
+DumpedFrame AsDumped(frameserver::Environment& env, const PVideoFrame& frame, int n, const VideoInfo& vi) {
   DumpedFrame d{n, static_cast<uint32_t>(vi.pixel_type), vi.width, vi.height, {}};
-  const std::vector<host::PlaneGeometry>& planes = *env.frames().Planes(frame.get());
+  const std::vector<frameserver::PlaneGeometry>& planes = *env.frames().Planes(frame.get());
   for (size_t i = 0; i < planes.size(); ++i) {
-    for (const host::PlaneGeometry& g : planes) {
+    for (const frameserver::PlaneGeometry& g : planes) {
       if (g.plane != PlaneId(i)) continue;
       DumpedPlane p{g.row_size, g.height, {}};
       for (int line = 0; line < g.height; ++line)

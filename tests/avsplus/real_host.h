@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "avisynth.h"
-#include "host/environment.h"
+#include "frameserver/environment.h"
 
 namespace tallyburn::testing {
 
@@ -84,10 +84,10 @@ std::vector<DumpedFrame> ParseDump(const std::string& out, int count, std::vecto
 std::string RealHostError(const std::string& script);
 
 // A clip of our host that shows `picture` for every frame, with `vi`.
-PClip PictureClip(host::Environment& env, const VideoInfo& vi, const DumpedFrame& picture);
+PClip PictureClip(frameserver::Environment& env, const VideoInfo& vi, const DumpedFrame& picture);
 
 // A frame of our host in the probe's dump layout.
-DumpedFrame AsDumped(host::Environment& env, const PVideoFrame& frame, int n, const VideoInfo& vi);
+DumpedFrame AsDumped(frameserver::Environment& env, const PVideoFrame& frame, int n, const VideoInfo& vi);
 
 // "" when equal, else where the first difference is.
 std::string FirstDifference(const DumpedFrame& want, const DumpedFrame& got);

@@ -4,7 +4,7 @@
 // anything written outside the planes).
 #include <string>
 
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 #include "tests/support/text_box_reader.h"
 
 namespace tallyburn::testing {

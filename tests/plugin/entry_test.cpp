@@ -61,9 +61,9 @@ TEST_F(EntryTest, OnlyTheClipGivesAllIntegersZero) {
   // bottom edge. 100 frames at 30 fps: frame 31 is 031 and 00:00:01:01.
   const PClip src = Source({.width = 640, .height = 480, .pixel_type = kRgb24, .fps_numerator = 30});
   const PVideoFrame number = env.FetchFrame(Apply("Tallyburn", {{"", src}}), 31);
-  EXPECT_EQ(host::ReadNumber(*number.get(), kRgb24, 3, false), "031");
+  EXPECT_EQ(frameserver::ReadNumber(*number.get(), kRgb24, 3, false), "031");
   const PVideoFrame timecode = env.FetchFrame(Apply("FrameTC", {{"", src}}), 31);
-  EXPECT_EQ(host::ReadTimecode(*timecode.get(), kRgb24, 0, 0), "00000101");
+  EXPECT_EQ(frameserver::ReadTimecode(*timecode.get(), kRgb24, 0, 0), "00000101");
 }
 
 TEST_F(EntryTest, NamedAndPositionalArgumentsGiveTheSameFilter) {
@@ -71,13 +71,13 @@ TEST_F(EntryTest, NamedAndPositionalArgumentsGiveTheSameFilter) {
   const PVideoFrame a = env.FetchFrame(Apply("Tallyburn", {{"", src}, {"", 5}, {"", 1}}), 3);
   const PVideoFrame b = env.FetchFrame(Apply("Tallyburn", {{"", src}, {"left", 1}, {"offset", 5}}), 3);
   EXPECT_TRUE(Differences(env, a, b).empty());
-  EXPECT_EQ(host::ReadNumber(*a.get(), kYv12, 3, true), "008");
+  EXPECT_EQ(frameserver::ReadNumber(*a.get(), kYv12, 3, true), "008");
 
   const PVideoFrame c = env.FetchFrame(Apply("FrameTC", {{"", src}, {"", 1800}, {"", 2}, {"", 10}}), 0);
   const PVideoFrame d =
       env.FetchFrame(Apply("FrameTC", {{"", src}, {"y", 10}, {"orientation", 2}, {"offset", 1800}}), 0);
   EXPECT_TRUE(Differences(env, c, d).empty());
-  EXPECT_EQ(host::ReadTimecode(*c.get(), kYv12, 2, 10), "00010002");
+  EXPECT_EQ(frameserver::ReadTimecode(*c.get(), kYv12, 2, 10), "00010002");
 }
 
 TEST_F(EntryTest, EachCallMakesItsOwnFilter) {
@@ -90,9 +90,9 @@ TEST_F(EntryTest, EachCallMakesItsOwnFilter) {
   for (const int n : {7, 2, 99, 0}) {
     const PVideoFrame fa = env.FetchFrame(a, n);
     const PVideoFrame fb = env.FetchFrame(b, n);
-    EXPECT_EQ(host::ReadNumber(*fa.get(), kYuy2, 3, false),
+    EXPECT_EQ(frameserver::ReadNumber(*fa.get(), kYuy2, 3, false),
               std::string(3 - std::to_string(n).size(), '0') + std::to_string(n));
-    EXPECT_EQ(host::ReadNumber(*fb.get(), kYuy2, 3, false), std::to_string(500 + n));
+    EXPECT_EQ(frameserver::ReadNumber(*fb.get(), kYuy2, 3, false), std::to_string(500 + n));
   }
 }
 
@@ -126,28 +126,28 @@ INSTANTIATE_TEST_SUITE_P(Formats, PassThroughTest, ::testing::Values(kRgb24, kRg
                          [](const auto& p) { return std::string(FormatName(p.param)); });
 
 TEST_F(EntryTest, SourceIsReleasedWhenTheLastHandleGoes) {
-  const int baseline = host::SyntheticClip::live();
+  const int baseline = frameserver::SyntheticClip::live();
   {
     PClip src = Source({});
     PClip number = Apply("Tallyburn", {{"", src}});
     PClip timecode = Apply("FrameTC", {{"", number}});
     src = nullptr;
     number = nullptr;
-    EXPECT_EQ(host::SyntheticClip::live(), baseline + 1);  // still held by the chain
+    EXPECT_EQ(frameserver::SyntheticClip::live(), baseline + 1);  // still held by the chain
     env.FetchFrame(timecode, 3);
   }
-  EXPECT_EQ(host::SyntheticClip::live(), baseline);
+  EXPECT_EQ(frameserver::SyntheticClip::live(), baseline);
 }
 
 TEST_F(EntryTest, FailedConstructionReleasesItsReferenceToTheSource) {
-  const int baseline = host::SyntheticClip::live();
+  const int baseline = frameserver::SyntheticClip::live();
   {
     const PClip src = Source({.width = 91, .height = 13});
     EXPECT_EQ(ErrorOf("FrameTC", {{"", src}}), "FrameTC: video is too small");
     EXPECT_EQ(ErrorOf("Tallyburn", {{"", src}, {"", 1000000000}}), "Tallyburn: video is too small");
     EXPECT_EQ(RefCount(src.get()), 1);
   }
-  EXPECT_EQ(host::SyntheticClip::live(), baseline);
+  EXPECT_EQ(frameserver::SyntheticClip::live(), baseline);
 }
 
 // Hosts that count clip arguments differently: the plug-in takes an extra
@@ -163,7 +163,7 @@ class HostCountingTest : public PluginHost, public ::testing::WithParamInterface
 
 TEST_P(HostCountingTest, EverySourceIsReleasedExactlyOnce) {
   env.set_identity(GetParam().version, GetParam().releases_twice);
-  const int baseline = host::SyntheticClip::live();
+  const int baseline = frameserver::SyntheticClip::live();
   {
     PClip src = Source({.pixel_type = kYv12, .fps_numerator = 30});
     PClip chain = Apply("FrameTC", {{"", Apply("Tallyburn", {{"", src}})}});
@@ -174,10 +174,10 @@ TEST_P(HostCountingTest, EverySourceIsReleasedExactlyOnce) {
     EXPECT_EQ(RefCount(src.get()), 2);
     EXPECT_EQ(RefCount(chain.get()), 1);
     src = nullptr;  // the chain alone holds the source now
-    EXPECT_EQ(host::SyntheticClip::live(), baseline + 1);
-    EXPECT_EQ(host::ReadTimecode(*env.FetchFrame(chain, 31).get(), kYv12, 0, 0), "00000101");
+    EXPECT_EQ(frameserver::SyntheticClip::live(), baseline + 1);
+    EXPECT_EQ(frameserver::ReadTimecode(*env.FetchFrame(chain, 31).get(), kYv12, 0, 0), "00000101");
   }
-  EXPECT_EQ(host::SyntheticClip::live(), baseline);
+  EXPECT_EQ(frameserver::SyntheticClip::live(), baseline);
 }
 
 INSTANTIATE_TEST_SUITE_P(Hosts, HostCountingTest,

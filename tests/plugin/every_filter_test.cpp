@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 #include "tests/support/plugin_host.h"
 
 namespace tallyburn::testing {

@@ -18,7 +18,7 @@ const char* FormatName(int pixel_type) {
 std::string PluginHost::ErrorOf(const std::string& function, const std::vector<Argument>& args) {
   try {
     env.Call(function, args);
-  } catch (const host::HostError& e) {
+  } catch (const frameserver::HostError& e) {
     return e.what();
   }
   return "";
@@ -33,8 +33,8 @@ std::vector<ByteAt> Differences(Environment& env, const PVideoFrame& a, const PV
     return out;
   }
   for (size_t i = 0; i < pa->size(); ++i) {
-    const host::PlaneGeometry& ga = (*pa)[i];
-    const host::PlaneGeometry& gb = (*pb)[i];
+    const frameserver::PlaneGeometry& ga = (*pa)[i];
+    const frameserver::PlaneGeometry& gb = (*pb)[i];
     for (int line = 0; line < ga.height; ++line) {
       const uint8_t* ra = a->vfb->data + ga.offset + static_cast<size_t>(line) * ga.pitch;
       const uint8_t* rb = b->vfb->data + gb.offset + static_cast<size_t>(line) * gb.pitch;
@@ -59,7 +59,7 @@ void ExpectChangedOnlyIn(Environment& env, const PVideoFrame& out, const PVideoF
 }
 
 uint8_t ByteOf(Environment& env, const PVideoFrame& frame, int plane, int line, int column) {
-  for (const host::PlaneGeometry& g : *env.frames().Planes(frame.get()))
+  for (const frameserver::PlaneGeometry& g : *env.frames().Planes(frame.get()))
     if (g.plane == plane) {
       if (line < 0 || line >= g.height || column < 0 || column >= g.row_size) {
         ADD_FAILURE() << "outside the picture: plane " << plane << " line " << line << " column " << column;

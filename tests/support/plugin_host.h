@@ -7,15 +7,15 @@
 #include <vector>
 
 #include "avisynth.h"
-#include "host/environment.h"
+#include "frameserver/environment.h"
 #include "tests/support/synthetic_clip.h"
 #include "tests/support/test_environment.h"
 
 namespace tallyburn::testing {
 
-using host::Argument;
-using host::Environment;
-using host::SourceParams;
+using frameserver::Argument;
+using frameserver::Environment;
+using frameserver::SourceParams;
 
 inline constexpr int kRgb24 = VideoInfo::CS_BGR24;
 inline constexpr int kRgb32 = VideoInfo::CS_BGR32;
@@ -29,14 +29,14 @@ class PluginHost : public ::testing::Test {
  protected:
   PluginHost() { env.LoadPlugin(TALLYBURN_PLUGIN_PATH); }
 
-  PClip Source(const SourceParams& params) { return new host::SyntheticClip(env, params); }
+  PClip Source(const SourceParams& params) { return new frameserver::SyntheticClip(env, params); }
   PClip Apply(const std::string& function, const std::vector<Argument>& args) {
     return env.Call(function, args).AsClip();
   }
   // The message a call fails with, or "" when it succeeds.
   std::string ErrorOf(const std::string& function, const std::vector<Argument>& args);
 
-  host::TestEnvironment env;
+  frameserver::TestEnvironment env;
 };
 
 // One byte of a frame: plane (PLANAR_Y for packed formats), memory line,

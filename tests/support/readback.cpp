@@ -3,7 +3,7 @@
 #include "draw/pixel_layout.h"
 #include "glyphs/digit_font.h"
 
-namespace tallyburn::host {
+namespace tallyburn::frameserver {
 namespace {
 
 // The frame's own layout facts, as the filters see them.
@@ -49,4 +49,4 @@ std::string ReadTimecode(const VideoFrame& frame, int pixel_type, int orientatio
   return s;
 }
 
-}  // namespace tallyburn::host
+}  // namespace tallyburn::frameserver

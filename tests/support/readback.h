@@ -6,7 +6,7 @@
 
 #include "avisynth.h"
 
-namespace tallyburn::host {
+namespace tallyburn::frameserver {
 
 // The character drawn in the 8x14 cell whose left pixel is picture column
 // `x` and whose bottom line is `rows_up` lines above the picture's bottom
@@ -20,4 +20,4 @@ std::string ReadNumber(const VideoFrame& frame, int pixel_type, int digit_count,
 // The eight characters of a timecode box, without the colons.
 std::string ReadTimecode(const VideoFrame& frame, int pixel_type, int orientation, int y);
 
-}  // namespace tallyburn::host
+}  // namespace tallyburn::frameserver

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace tallyburn::host {
+namespace tallyburn::frameserver {
 
 std::atomic<int> SyntheticClip::live_{0};
 
@@ -58,4 +58,4 @@ void __stdcall SyntheticClip::GetAudio(void* buf, int64 start, int64 count, IScr
   for (int64 i = 0; i < count * bytes_per_sample; ++i) out[i] = AudioByte(start * bytes_per_sample + i);
 }
 
-}  // namespace tallyburn::host
+}  // namespace tallyburn::frameserver

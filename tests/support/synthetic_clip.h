@@ -6,9 +6,9 @@
 #include <cstdint>
 
 #include "avisynth.h"
-#include "host/environment.h"
+#include "frameserver/environment.h"
 
-namespace tallyburn::host {
+namespace tallyburn::frameserver {
 
 struct SourceParams {
   int width = 640;
@@ -54,4 +54,4 @@ class SyntheticClip final : public IClip {
   int last_n_ = 0;
 };
 
-}  // namespace tallyburn::host
+}  // namespace tallyburn::frameserver

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <new>
 
-namespace tallyburn::host {
+namespace tallyburn::frameserver {
 namespace {
 
 // Drops one reference on `clip` through a handle that never took one: the
@@ -44,4 +44,4 @@ void TestEnvironment::Returned(const std::vector<AVSValue>& arguments) {
     if (arg.IsClip()) ReleaseUnowned(arg.AsClip().get());
 }
 
-}  // namespace tallyburn::host
+}  // namespace tallyburn::frameserver

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "host/environment.h"
+#include "frameserver/environment.h"
 
-namespace tallyburn::host {
+namespace tallyburn::frameserver {
 
 class TestEnvironment final : public Environment {
  public:
@@ -38,4 +38,4 @@ class TestEnvironment final : public Environment {
   bool releases_clip_arguments_twice_ = false;
 };
 
-}  // namespace tallyburn::host
+}  // namespace tallyburn::frameserver

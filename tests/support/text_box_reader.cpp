@@ -8,8 +8,8 @@
 namespace tallyburn::testing {
 namespace {
 
-const host::PlaneGeometry* PlaneOf(Environment& env, const PVideoFrame& frame, int id) {
-  for (const host::PlaneGeometry& g : *env.frames().Planes(frame.get()))
+const frameserver::PlaneGeometry* PlaneOf(Environment& env, const PVideoFrame& frame, int id) {
+  for (const frameserver::PlaneGeometry& g : *env.frames().Planes(frame.get()))
     if (g.plane == id) return &g;
   return nullptr;
 }
@@ -33,7 +33,7 @@ double ValueAt(const uint8_t* p, const PixelFormat& f) {
 }
 
 // Byte address of picture pixel (x, y) in a plane, first sample.
-const uint8_t* Pixel(const PVideoFrame& frame, const host::PlaneGeometry& g, const PixelFormat& f, int x, int y,
+const uint8_t* Pixel(const PVideoFrame& frame, const frameserver::PlaneGeometry& g, const PixelFormat& f, int x, int y,
                      int subsample_w = 0, int subsample_h = 0) {
   const int line = f.bottom_up() ? g.height - 1 - (y >> subsample_h) : y >> subsample_h;
   const int step = f.bytes_per_sample * f.channels;
@@ -65,7 +65,7 @@ ExpectedBox WhereBoxGoes(const PixelFormat& f, int width, int height, int cells,
 }
 
 std::string ReadBox(Environment& env, const PVideoFrame& frame, const PixelFormat& f, const ExpectedBox& box) {
-  const host::PlaneGeometry* g = PlaneOf(env, frame, PLANAR_Y);
+  const frameserver::PlaneGeometry* g = PlaneOf(env, frame, PLANAR_Y);
   const double middle = f.rgb() ? 0.5 : (16 + 235) / 2.0 / 255.0;
   std::string text;
   for (int cell = 0; cell < box.cells; ++cell) {
@@ -107,7 +107,7 @@ void ExpectOnlyTheBox(Environment& env, const PVideoFrame& out, const PVideoFram
   const auto report = [&](const std::string& what) {
     if (reported++ < 5) ADD_FAILURE() << f.name << ": " << what;
   };
-  for (const host::PlaneGeometry& g : *env.frames().Planes(out.get())) {
+  for (const frameserver::PlaneGeometry& g : *env.frames().Planes(out.get())) {
     const bool chroma = (g.plane == PLANAR_U || g.plane == PLANAR_V) && f.family == Family::kPlanarYuv;
     const int sw = chroma ? f.log2_chroma_w : 0, sh = chroma ? f.log2_chroma_h : 0;
     const int step = f.bytes_per_sample * f.channels;
@@ -119,7 +119,8 @@ void ExpectOnlyTheBox(Environment& env, const PVideoFrame& out, const PVideoFram
         const size_t at = g.offset + static_cast<size_t>(line) * g.pitch + static_cast<size_t>(px) * step;
         const uint8_t* o = out->vfb->data + at;
         const uint8_t* s = src->vfb->data + at;
-        const bool inside = g.plane != host::kPlaneAlpha && x >= box.x0 && x < box.x1 && y >= box.y0 && y < box.y1;
+        const bool inside =
+            g.plane != frameserver::kPlaneAlpha && x >= box.x0 && x < box.x1 && y >= box.y0 && y < box.y1;
         if (!inside) {
           if (std::memcmp(o, s, static_cast<size_t>(step)) != 0)
             report("changed outside the box at plane " + std::to_string(g.plane) + " x " + std::to_string(x) + " y " +

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "draw/pixel_format.h"
-#include "host/environment.h"
+#include "core/pixel_format.h"
+#include "frameserver/environment.h"
 #include "tests/support/plugin_host.h"
 
 namespace tallyburn::testing {

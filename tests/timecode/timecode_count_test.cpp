@@ -34,7 +34,7 @@ TEST_P(TimecodeTextTest, ShowsTheExpectedLabel) {
   const PClip src = Source(
       {.width = 92, .height = 14, .pixel_type = testing::kYuy2, .fps_numerator = c.num, .fps_denominator = c.den});
   const PVideoFrame out = env.FetchFrame(Apply("FrameTC", {{"", src}, {"offset", c.offset}}), c.n);
-  EXPECT_EQ(host::ReadTimecode(*out.get(), testing::kYuy2, 0, 0), std::string(c.text).substr(0, 8));
+  EXPECT_EQ(frameserver::ReadTimecode(*out.get(), testing::kYuy2, 0, 0), std::string(c.text).substr(0, 8));
 
   // And the whole text, longer ones included, from the arithmetic itself.
   TimecodeRate rate{};

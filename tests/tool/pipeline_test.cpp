@@ -51,7 +51,7 @@ TEST_P(PipelineTest, FfmpegToToolToFfmpeg) {
   for (const int n : {0, 29, 30, 59}) {
     const std::string want = n < 30 ? "000000" + std::string(n < 10 ? "0" : "") + std::to_string(n)
                                     : "000001" + std::string(n < 40 ? "0" : "") + std::to_string(n - 30);
-    EXPECT_EQ(host::ReadTimecode(*frames[n].get(), vi.pixel_type, 0, 0), want) << n;
+    EXPECT_EQ(frameserver::ReadTimecode(*frames[n].get(), vi.pixel_type, 0, 0), want) << n;
   }
 }
 

@@ -9,8 +9,8 @@
 
 #include <gtest/gtest.h>
 
-#include "tool/io.h"
-#include "tool/y4m.h"
+#include "tool/media/io.h"
+#include "tool/media/y4m.h"
 
 namespace tallyburn::testing {
 
@@ -62,7 +62,7 @@ RunResult RunTool(const TempDir& dir, const std::vector<std::string>& args, cons
   return Shell(dir, command);
 }
 
-std::vector<PVideoFrame> ParseY4m(host::Environment& env, const std::string& bytes, VideoInfo* vi_out) {
+std::vector<PVideoFrame> ParseY4m(frameserver::Environment& env, const std::string& bytes, VideoInfo* vi_out) {
   auto in = tool::InputStream::FromMemory(std::vector<uint8_t>(bytes.begin(), bytes.end()), "output");
   const tool::Y4mHeader h = tool::ReadY4mHeader(*in);
   const VideoInfo vi = tool::Y4mVideoInfo(h);

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "host/environment.h"
+#include "frameserver/environment.h"
 
 namespace tallyburn::testing {
 
@@ -39,7 +39,7 @@ RunResult Shell(const TempDir& dir, const std::string& command, const std::strin
 RunResult RunTool(const TempDir& dir, const std::vector<std::string>& args, const std::string& stdin_bytes = "");
 
 // The frames of a YUV4MPEG2 stream, in frames of the environment.
-std::vector<PVideoFrame> ParseY4m(host::Environment& env, const std::string& bytes, VideoInfo* vi = nullptr);
+std::vector<PVideoFrame> ParseY4m(frameserver::Environment& env, const std::string& bytes, VideoInfo* vi = nullptr);
 
 // A YUV4MPEG2 stream of `frames` frames of w x h, 4:2:0 or 4:2:2, each
 // frame's bytes a pattern of its number.

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "draw/pixel_format.h"
+#include "core/pixel_format.h"
 #include "tests/support/plugin_host.h"
 #include "tests/support/text_box_reader.h"
 #include "tests/vapoursynth/vs_host.h"

@@ -1,0 +1,101 @@
+// Where the tool's frames go: YUV4MPEG2, raw frames, or PNG pictures.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "avisynth.h"
+#include "tool/media/io.h"
+#include "tool/media/y4m.h"
+
+namespace tallyburn::tool {
+
+// A file-name pattern for one file per frame: %d or %0Nd (N from 1 to 9)
+// stands for the frame number, %% for a per cent sign. Parsed once.
+class FramePattern {
+ public:
+  // Throws ToolError for a malformed pattern; `present` is false for a
+  // name without a %d.
+  static FramePattern Parse(const std::string& path);
+  bool present() const { return present_; }
+  std::string Expand(int n) const;
+
+ private:
+  bool present_ = false;
+  std::string before_, after_;
+  int width_ = 0;
+};
+
+class FrameSink {
+ public:
+  virtual ~FrameSink() = default;
+  virtual void Write(const VideoFrame& frame, int n) = 0;
+  // The run succeeded: flushes, and puts the output in its place.
+  virtual void Finish() = 0;
+  // The run failed: a pipe or device keeps the whole frames written; a
+  // file's temporary is dropped and the file left as it was.
+  virtual void Abandon() = 0;
+};
+
+class Y4mSink final : public FrameSink {
+ public:
+  Y4mSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi, const Y4mTags* keep)
+      : out_(std::move(out)), writer_(*out_, vi, keep) {}
+  void Write(const VideoFrame& frame, int) override {
+    writer_.WriteFrame(frame);
+    out_->EndFrame();
+  }
+  void Finish() override { out_->Commit(); }
+  void Abandon() override { out_->Abandon(); }
+
+ private:
+  std::unique_ptr<OutputStream> out_;
+  Y4mWriter writer_;
+};
+
+// Native packing, lines top-down, planes in slot order: what ffmpeg's
+// rawvideo reads as bgr24, bgra, bgr48le, bgra64le, yuyv422, yuv420p,
+// yuv422p10le, gray16le, gbrp, ...
+class RawSink final : public FrameSink {
+ public:
+  RawSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi) : out_(std::move(out)), vi_(vi) {}
+  void Write(const VideoFrame& frame, int n) override;
+  void Finish() override { out_->Commit(); }
+  void Abandon() override { out_->Abandon(); }
+
+ private:
+  std::unique_ptr<OutputStream> out_;
+  VideoInfo vi_;
+};
+
+// One PNG per frame: `path` itself, or the pattern's name for the frame.
+// Each file is written beside its place and renamed into it when whole;
+// `check` refuses a name (an input of the run) before it is written.
+class PngSink final : public FrameSink {
+ public:
+  PngSink(std::string path, FramePattern pattern, const VideoInfo& vi, std::function<void(const std::string&)> check);
+  void Write(const VideoFrame& frame, int n) override;
+  void Finish() override {}
+  void Abandon() override {}
+  const std::vector<std::string>& written() const { return written_; }
+
+ private:
+  std::string path_;
+  FramePattern pattern_;
+  VideoInfo vi_;
+  std::function<void(const std::string&)> check_;
+  std::vector<uint16_t> rgb_;  // one picture, top line first
+  std::vector<std::string> written_;
+};
+
+// The bits per sample a frame's PNG has: 16 for RGB deeper than 8 bits,
+// 8 for the rest.
+int PngDepth(const PixelFormat& format);
+
+// The picture as RGB samples at that depth, top line first (BT.601 studio
+// range for YUV of any depth).
+void ToRgb(const VideoFrame& frame, const VideoInfo& vi, std::vector<uint16_t>& rgb);
+
+}  // namespace tallyburn::tool
