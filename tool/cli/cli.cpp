@@ -16,6 +16,7 @@
 #include <string>
 
 #include "frameserver/environment.h"
+#include "tool/cli/verify_command.h"
 #include "tool/media/io.h"
 #include "tool/media/media_timecode.h"
 #include "tool/media/outputs.h"
@@ -23,7 +24,6 @@
 #include "tool/script/inputs.h"
 #include "tool/script/script.h"
 #include "tool/script/sources.h"
-#include "tool/verify/verify.h"
 
 namespace tallyburn::tool {
 namespace {

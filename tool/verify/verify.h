@@ -81,8 +81,18 @@ VerifyReport Analyse(std::vector<std::optional<uint32_t>> numbers, std::optional
 std::string ReportJson(const VerifyReport& report, const std::string& input);
 std::string ReportSummary(const VerifyReport& report, const std::string& input);
 
-// `tallyburn verify [options] [INPUT]`; returns the exit status: 0 every
-// frame present once and in order, 1 faults found, 2 could not run.
-int RunVerify(int argc, char** argv);
+// What a run of verify reads and how.
+struct VerifyOptions {
+  std::string input = "-";
+  std::string reference;              // "": no comparison
+  std::optional<NumberRange> expect;  // the numbers that should be there
+  bool sync = true;                   // measure the sound's marks, where there is sound
+  int64_t sync_period = 0;            // frames between marks; 0: told from their spacing
+  bool progress = false;              // frames read on standard error
+};
+
+// Reads every frame's number and time and, with a reference, compares it
+// with the reference frame carrying the same number; `name` is the input's.
+VerifyReport ReadAndCompare(const VerifyOptions& options, std::string* name);
 
 }  // namespace tallyburn::tool
