@@ -2,8 +2,6 @@
 
 #include <algorithm>
 
-#include "tool/script/source_stream.h"
-
 namespace tallyburn::tool {
 
 void ToolContext::AddMedia(const MediaOrigin& media) { media_.push_back(media); }
@@ -13,17 +11,17 @@ std::optional<ToolContext::MediaOrigin> ToolContext::MediaToKeep() const {
   return media_.front();
 }
 
-void ToolContext::RemoveStream(StreamClip* stream) {
+void ToolContext::RemoveStream(LiveStream* stream) {
   streams_.erase(std::remove(streams_.begin(), streams_.end(), stream), streams_.end());
 }
 
 bool ToolContext::ReadsStreamOfUnknownLength() const {
-  return std::any_of(streams_.begin(), streams_.end(), [](const StreamClip* s) { return s->unknown_length(); });
+  return std::any_of(streams_.begin(), streams_.end(), [](const LiveStream* s) { return s->unknown_length(); });
 }
 
 std::optional<Y4mTags> ToolContext::Y4mTagsToKeep() const {
   const Y4mHeader* only = nullptr;
-  for (const StreamClip* s : streams_) {
+  for (const LiveStream* s : streams_) {
     if (s->y4m_header() == nullptr) continue;
     if (only != nullptr) return std::nullopt;
     only = s->y4m_header();
@@ -33,7 +31,7 @@ std::optional<Y4mTags> ToolContext::Y4mTagsToKeep() const {
 }
 
 void ToolContext::CheckStreamEnds(IScriptEnvironment* env) const {
-  for (StreamClip* s : streams_) s->CheckEnd(env);
+  for (LiveStream* s : streams_) s->CheckEnd(env);
   if (!cuts_.empty()) throw ToolError(cuts_.front());
 }
 

@@ -8,13 +8,26 @@
 #include <string>
 #include <vector>
 
+#include "avisynth.h"
 #include "tool/media/io.h"
 #include "tool/media/run_inputs.h"
 #include "tool/media/y4m.h"
 
 namespace tallyburn::tool {
 
-class StreamClip;
+// A source reading a stream, as the run sees it while the source lives.
+class LiveStream {
+ public:
+  // Its length is known only at its end (a pipe, with no length= given).
+  virtual bool unknown_length() const = 0;
+  // Its YUV4MPEG2 header; null for raw frames.
+  virtual const Y4mHeader* y4m_header() const = 0;
+  // After the run read its last whole frame: a partial frame after it fails.
+  virtual void CheckEnd(IScriptEnvironment* env) = 0;
+
+ protected:
+  ~LiveStream() = default;
+};
 
 class ToolContext {
  public:
@@ -34,8 +47,8 @@ class ToolContext {
   void AddCut(std::string message) { cuts_.push_back(std::move(message)); }
 
   // Live stream sources register themselves for their lifetime.
-  void AddStream(StreamClip* stream) { streams_.push_back(stream); }
-  void RemoveStream(StreamClip* stream);
+  void AddStream(LiveStream* stream) { streams_.push_back(stream); }
+  void RemoveStream(LiveStream* stream);
   // Whether a live source reads a stream whose length is known only at its
   // end (a pipe, with no length= given).
   bool ReadsStreamOfUnknownLength() const;
@@ -53,7 +66,7 @@ class ToolContext {
   std::vector<MediaOrigin> media_;
   std::vector<std::string> descriptions_;
   std::vector<std::string> cuts_;
-  std::vector<StreamClip*> streams_;
+  std::vector<LiveStream*> streams_;
 };
 
 }  // namespace tallyburn::tool

@@ -39,7 +39,7 @@ enum class Length { kStated, kCounted, kUnknown };
 // Reads frames in order. It keeps no frame, so each one it hands out is
 // exclusive and the filters draw into it without a copy; a frame's buffer
 // is allocated only when the frame has begun to arrive.
-class StreamClip : public ToolSource {
+class StreamClip : public ToolSource, public LiveStream {
  public:
   StreamClip(ToolContext& context, const VideoInfo& vi, std::unique_ptr<InputStream> in, Length length,
              bool cut_at_end);
@@ -47,11 +47,11 @@ class StreamClip : public ToolSource {
 
   PVideoFrame __stdcall GetFrame(int n, IScriptEnvironment* env) override;
 
-  bool unknown_length() const { return length_ == Length::kUnknown; }
-  virtual const Y4mHeader* y4m_header() const { return nullptr; }
+  bool unknown_length() const override { return length_ == Length::kUnknown; }
+  const Y4mHeader* y4m_header() const override { return nullptr; }
   // A counted file that ends in part of a frame, read to its last whole
   // one: reads on into the cut frame, which throws TruncatedFrame.
-  void CheckEnd(IScriptEnvironment* env);
+  void CheckEnd(IScriptEnvironment* env) override;
 
  protected:
   // Whether frame n begins (its FRAME line, or its first byte); false at a
