@@ -64,6 +64,7 @@ class Args {
 struct Function {
   const char* name;     // the AviSynth name, which every message begins with
   const char* vs_name;  // the name in VapourSynth's namespace, or null where it has none
+  const char* summary;  // what it does, in one line of the tool's help
   Param params[kMaxParams];
   int param_count;
   Plan (*plan)(const ClipShape& clip, const Args& args);

@@ -1,4 +1,5 @@
-// `tallyburn verify [options] [INPUT]`: the command line of verify.
+// `tallyburn verify [options] [INPUT]`: the run of verify, from its options
+// (options.h) to the reports written.
 #pragma once
 
 namespace tallyburn::tool {
