@@ -93,11 +93,6 @@ const char* StatusName(Status status) noexcept {
   return "?";
 }
 
-bool SyncReport::in_step(double tolerance_ms) const {
-  return measured > 0 && missing == 0 && extra == 0 && unreadable == 0 && no_frame == 0 && min_ms &&
-         std::abs(*min_ms) <= tolerance_ms && std::abs(*max_ms) <= tolerance_ms;
-}
-
 SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<FrameTime>& frames,
                        const SyncOptions& options) {
   SyncReport report;
