@@ -8,7 +8,9 @@
 
 #include "tool/media/io.h"
 #include "tool/script/inputs.h"
-#include "tool/verify/html_report.h"
+#include "tool/verify/report_html.h"
+#include "tool/verify/report_json.h"
+#include "tool/verify/report_text.h"
 #include "tool/verify/verify.h"
 
 namespace tallyburn::tool {

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <map>
 
 #include "sync/marks_layout.h"
@@ -81,17 +80,6 @@ int64_t PeriodFromMarks(const std::vector<FoundMark>& marks, double frame) {
 }
 
 }  // namespace
-
-const char* StatusName(Status status) noexcept {
-  switch (status) {
-    case Status::kMeasured: return "measured";
-    case Status::kMissing: return "missing";
-    case Status::kExtra: return "extra";
-    case Status::kUnreadable: return "unreadable";
-    case Status::kNoFrame: return "no frame";
-  }
-  return "?";
-}
 
 SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<FrameTime>& frames,
                        const SyncOptions& options) {
@@ -201,95 +189,6 @@ SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<Fr
 SyncReport MeasureSync(const float* interleaved, size_t frames, int channels, int rate,
                        const std::vector<FrameTime>& video, const SyncOptions& options) {
   return AnalyseSync(FindMarks(interleaved, frames, channels, rate), video, options);
-}
-
-void AddSyncJson(nlohmann::json& report, const SyncReport& sync) {
-  nlohmann::json entries = nlohmann::json::array();
-  for (const SyncEntry& e : sync.entries) {
-    nlohmann::json j;
-    j["status"] = StatusName(e.status);
-    j["mark"] = e.mark ? nlohmann::json(*e.mark) : nlohmann::json();
-    j["number"] = e.number ? nlohmann::json(*e.number) : nlohmann::json();
-    j["frame_time"] = e.frame_time ? nlohmann::json(*e.frame_time) : nlohmann::json();
-    j["sound_time"] = e.sound_time ? nlohmann::json(*e.sound_time) : nlohmann::json();
-    j["offset_ms"] = e.offset_ms ? nlohmann::json(*e.offset_ms) : nlohmann::json();
-    j["pitch"] = e.pitch >= 0 ? nlohmann::json(e.pitch) : nlohmann::json();
-    entries.push_back(std::move(j));
-  }
-  report["sync"] = std::move(entries);
-  auto maybe = [](const std::optional<double>& v) { return v ? nlohmann::json(*v) : nlohmann::json(); };
-  report["sync_summary"] = {{"period_frames", sync.period_frames},
-                            {"measured", sync.measured},
-                            {"missing", sync.missing},
-                            {"extra", sync.extra},
-                            {"unreadable", sync.unreadable},
-                            {"no_frame", sync.no_frame},
-                            {"mean_ms", maybe(sync.mean_ms)},
-                            {"min_ms", maybe(sync.min_ms)},
-                            {"max_ms", maybe(sync.max_ms)},
-                            {"drift_ms_per_minute", maybe(sync.drift_ms_per_minute)},
-                            {"whole_periods", sync.whole_periods}};
-}
-
-namespace {
-
-std::string Format(const char* format, double a, double b = 0, double c = 0) {
-  char text[160];
-  std::snprintf(text, sizeof text, format, a, b, c);
-  return text;
-}
-
-// "frames 30, 60 and 90" for the entries of one status, at most a few.
-std::string Where(const SyncReport& sync, Status status) {
-  std::vector<std::string> parts;
-  int more = 0;
-  for (const SyncEntry& e : sync.entries) {
-    if (e.status != status) continue;
-    if (parts.size() == 8) {
-      ++more;
-      continue;
-    }
-    if (e.number && status != Status::kExtra && status != Status::kUnreadable)
-      parts.push_back("frame " + std::to_string(*e.number));
-    else
-      parts.push_back(Format("%.3f s", e.sound_time ? *e.sound_time : 0.0));
-  }
-  std::string out;
-  for (size_t i = 0; i < parts.size(); ++i) out += (i == 0 ? "" : ", ") + parts[i];
-  if (more > 0) out += " and " + std::to_string(more) + " more";
-  return out;
-}
-
-}  // namespace
-
-std::string SyncText(const SyncReport& sync) {
-  std::string out;
-  if (sync.measured == 0) {
-    out += "sync: no mark measured";
-    out += sync.entries.empty() ? " (no marks found in the sound)\n" : "\n";
-  } else {
-    out += "sync: " + std::to_string(sync.measured) + " mark" + (sync.measured == 1 ? "" : "s") + " measured, ";
-    out += Format("offset %+.2f ms (min %+.2f, max %+.2f)", *sync.mean_ms, *sync.min_ms, *sync.max_ms);
-    if (sync.drift_ms_per_minute) out += Format(", drift %+.2f ms/min", *sync.drift_ms_per_minute);
-    out += ", positive: sound late\n";
-    if (sync.whole_periods != 0)
-      out += "sync: the sound is " + std::to_string(std::abs(sync.whole_periods)) + " whole period" +
-             (std::abs(sync.whole_periods) == 1 ? "" : "s") + (sync.whole_periods > 0 ? " late" : " early") + " (" +
-             std::to_string(sync.period_frames) + " frames each), told by the marks' pitches\n";
-  }
-  const std::pair<Status, const char*> kinds[] = {{Status::kMissing, "missing"},
-                                                  {Status::kExtra, "extra"},
-                                                  {Status::kUnreadable, "unreadable"},
-                                                  {Status::kNoFrame, "with their frame not read"}};
-  for (const auto& [status, name] : kinds) {
-    const int n = status == Status::kMissing      ? sync.missing
-                  : status == Status::kExtra      ? sync.extra
-                  : status == Status::kUnreadable ? sync.unreadable
-                                                  : sync.no_frame;
-    if (n > 0)
-      out += "sync: " + std::to_string(n) + " mark" + (n == 1 ? " " : "s ") + name + ": " + Where(sync, status) + "\n";
-  }
-  return out;
 }
 
 }  // namespace tallyburn::tool

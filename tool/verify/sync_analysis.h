@@ -1,20 +1,20 @@
 // What the marks say of sound and picture: each mark paired with the frame
 // that carries its frame number, and the offset between them (positive:
 // the sound is late), with its mean, extremes and drift, and the marks
-// missing, extra or unreadable. Ready for verify: AnalyseSync over the
-// marks found and the frames read, then SyncJson and SyncText.
+// missing, extra or unreadable, as a SyncReport (report.h). verify's
+// renderers write it: AddSyncJson (report_json.h), SyncText (report_text.h).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
-#include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "tool/verify/report.h"
 #include "tool/verify/sync_detect.h"
+// The sync fuzzer renders what it analyses and includes this header alone;
+// these two go once it includes the renderers' own.
+#include "tool/verify/report_json.h"
+#include "tool/verify/report_text.h"
 
 namespace tallyburn::tool {
 
@@ -37,12 +37,5 @@ SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<Fr
 // rate), measured against the frames read: the one call verify needs.
 SyncReport MeasureSync(const float* interleaved, size_t frames, int channels, int rate,
                        const std::vector<FrameTime>& video, const SyncOptions& options);
-
-// For verify's JSON: "sync", one entry per mark, and "sync_summary".
-void AddSyncJson(nlohmann::json& report, const SyncReport& sync);
-// For its text report: a few lines, each beginning "sync: ".
-std::string SyncText(const SyncReport& sync);
-
-const char* StatusName(SyncEntry::Status status) noexcept;
 
 }  // namespace tallyburn::tool

@@ -18,10 +18,6 @@ namespace tallyburn::tool {
 // The summaries of PSNR (Y) and SSIM (all planes) over the frames compared.
 void Summarise(QualityReport& quality);
 
-// The report as JSON, and as a short human summary.
-std::string ReportJson(const VerifyReport& report, const std::string& input);
-std::string ReportSummary(const VerifyReport& report, const std::string& input);
-
 // What a run of verify reads and how.
 struct VerifyOptions {
   std::string input = "-";

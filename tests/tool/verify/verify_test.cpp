@@ -20,8 +20,11 @@
 #include "tests/support/text_box_reader.h"
 #include "tests/tool/sound_files.h"
 #include "tests/tool/tool_support.h"
-#include "tool/verify/html_report.h"
-#include "tool/verify/verify.h"
+#include "tool/verify/quality.h"
+#include "tool/verify/report.h"
+#include "tool/verify/report_html.h"
+#include "tool/verify/report_json.h"
+#include "tool/verify/report_text.h"
 
 namespace tallyburn::testing {
 namespace {
