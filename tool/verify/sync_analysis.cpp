@@ -79,57 +79,65 @@ int64_t PeriodFromMarks(const std::vector<FoundMark>& marks, double frame) {
   return std::max<int64_t>(1, std::llround(Median(std::move(spacing)) / frame));
 }
 
-}  // namespace
+// Where the marks belong: the frames read, by number, and the marks'
+// spacing from the clip's frame 0.
+struct Grid {
+  const Timeline& video;
+  int64_t period;  // frames; 0: none known
+  double first;    // the number TallyId gave the clip's frame 0
+  bool pairs() const { return !video.empty() && period > 0; }
+};
 
-SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<FrameTime>& frames,
-                       const SyncOptions& options) {
-  SyncReport report;
-  const Timeline video(frames);
-  report.frame_seconds = video.empty() ? 0 : video.frame();
-  report.period_frames = options.period_frames > 0 ? options.period_frames : PeriodFromMarks(marks, video.frame());
-  const int64_t period = report.period_frames;
-  const double first = options.first_number;
-  const bool pairs = !video.empty() && period > 0;
+// The count of the mark of this pitch nearest in time to t: of the counts
+// with the pitch, the one whose frame is nearest.
+int64_t NearestCount(int pitch, double t, const Grid& grid) {
+  const double count = (grid.video.NumberAt(t) - grid.first) / double(grid.period);
+  const int64_t near = pitch + kTable * std::llround((count - pitch) / kTable);
+  int64_t best = near;
+  double best_gap = INFINITY;
+  for (const int64_t c : {near - kTable, near, near + kTable}) {
+    const double gap = std::abs(grid.video.TimeOf(grid.first + double(c) * double(grid.period)) - t);
+    if (gap < best_gap) best_gap = gap, best = c;
+  }
+  return best;
+}
 
-  // Each readable mark to the count of its pitch nearest in time.
-  std::map<int64_t, size_t> taken;  // count -> entry
+// Each mark found as an entry, paired with the frame of its count where
+// that was read; of two marks with one count, the one nearer its frame is
+// kept and the other is extra. `taken`: each count found, by its entry.
+std::vector<SyncEntry> PairMarks(const std::vector<FoundMark>& marks, const Grid& grid, double sound_start,
+                                 std::map<int64_t, size_t>& taken) {
+  std::vector<SyncEntry> entries;
   for (const FoundMark& m : marks) {
     SyncEntry e;
-    e.sound_time = m.time + options.sound_start;
+    e.sound_time = m.time + sound_start;
     e.pitch = m.pitch;
     e.match = m.match;
     if (m.pitch < 0) {
       e.status = Status::kUnreadable;
-    } else if (!pairs) {
+    } else if (!grid.pairs()) {
       e.status = Status::kExtra;
     } else {
       const double t = *e.sound_time;
-      const double count = (video.NumberAt(t) - first) / double(period);
-      const int64_t near = m.pitch + kTable * std::llround((count - m.pitch) / kTable);
-      int64_t best = near;
-      double best_gap = INFINITY;
-      for (const int64_t c : {near - kTable, near, near + kTable}) {
-        const double gap = std::abs(video.TimeOf(first + double(c) * double(period)) - t);
-        if (gap < best_gap) best_gap = gap, best = c;
-      }
+      const int64_t best = NearestCount(m.pitch, t, grid);
       e.mark = best;
-      const int64_t number = static_cast<int64_t>(first) + best * period;
-      if (best < 0 || number < video.lowest() || number > video.highest()) {
+      const int64_t number = static_cast<int64_t>(grid.first) + best * grid.period;
+      if (best < 0 || number < grid.video.lowest() || number > grid.video.highest()) {
         e.status = Status::kExtra;
       } else {
         e.number = static_cast<uint32_t>(number);
-        e.frame_time = video.Shown(number);
+        e.frame_time = grid.video.Shown(number);
         if (!e.frame_time) {
           e.status = Status::kNoFrame;
-          taken.emplace(best, report.entries.size());  // found: not missing
+          taken.emplace(best, entries.size());  // found: not missing
         } else {
           e.offset_ms = (t - *e.frame_time) * 1000;
-          const auto [it, fresh] = taken.emplace(best, report.entries.size());
+          const auto [it, fresh] = taken.emplace(best, entries.size());
           if (!fresh) {
-            SyncEntry& other = report.entries[it->second];
+            SyncEntry& other = entries[it->second];
             if (std::abs(*e.offset_ms) < std::abs(*other.offset_ms)) {
               other.status = Status::kExtra;
-              it->second = report.entries.size();
+              it->second = entries.size();
             } else {
               e.status = Status::kExtra;
             }
@@ -137,28 +145,38 @@ SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<Fr
         }
       }
     }
-    report.entries.push_back(e);
+    entries.push_back(e);
   }
+  return entries;
+}
 
-  // The marks the frames read call for that were not found.
-  if (pairs) {
-    const int64_t from = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((video.lowest() - first) / period)));
-    const int64_t to = static_cast<int64_t>(std::floor((video.highest() - first) / period));
-    for (int64_t c = from; c <= to; ++c) {
-      if (taken.count(c) != 0) continue;
-      SyncEntry e;
-      e.status = Status::kMissing;
-      e.mark = c;
-      e.number = static_cast<uint32_t>(first + double(c * period));
-      e.frame_time = video.Shown(*e.number);
-      report.entries.push_back(e);
-    }
+// The marks the frames read call for that were not found.
+void AddMissing(const Grid& grid, const std::map<int64_t, size_t>& taken, std::vector<SyncEntry>& entries) {
+  const Timeline& video = grid.video;
+  const double first = grid.first;
+  const int64_t period = grid.period;
+  const int64_t from = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((video.lowest() - first) / period)));
+  const int64_t to = static_cast<int64_t>(std::floor((video.highest() - first) / period));
+  for (int64_t c = from; c <= to; ++c) {
+    if (taken.count(c) != 0) continue;
+    SyncEntry e;
+    e.status = Status::kMissing;
+    e.mark = c;
+    e.number = static_cast<uint32_t>(first + double(c * period));
+    e.frame_time = video.Shown(*e.number);
+    entries.push_back(e);
   }
+}
+
+// The entries in the order of their times: the sound's, or the frame's for a missing mark.
+void SortByTime(std::vector<SyncEntry>& entries) {
   auto when = [](const SyncEntry& e) { return e.sound_time ? *e.sound_time : e.frame_time ? *e.frame_time : 0.0; };
-  std::stable_sort(report.entries.begin(), report.entries.end(),
+  std::stable_sort(entries.begin(), entries.end(),
                    [&](const SyncEntry& a, const SyncEntry& b) { return when(a) < when(b); });
+}
 
-  // Offsets and their line.
+// The counts of each status, and the offsets' mean, extremes and line.
+void SummariseOffsets(SyncReport& report) {
   double sum = 0, st = 0, so = 0, stt = 0, sto = 0;
   for (const SyncEntry& e : report.entries) {
     switch (e.status) {
@@ -180,9 +198,25 @@ SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<Fr
     report.mean_ms = sum / n;
     const double spread = stt - st * st / n;
     if (report.measured >= 2 && spread > 1e-12) report.drift_ms_per_minute = (sto - st * so / n) / spread;
-    const double period_ms = double(period) * report.frame_seconds * 1000;
+    const double period_ms = double(report.period_frames) * report.frame_seconds * 1000;
     if (period_ms > 0) report.whole_periods = std::llround(*report.mean_ms / period_ms);
   }
+}
+
+}  // namespace
+
+SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<FrameTime>& frames,
+                       const SyncOptions& options) {
+  SyncReport report;
+  const Timeline video(frames);
+  report.frame_seconds = video.empty() ? 0 : video.frame();
+  report.period_frames = options.period_frames > 0 ? options.period_frames : PeriodFromMarks(marks, video.frame());
+  const Grid grid{video, report.period_frames, static_cast<double>(options.first_number)};
+  std::map<int64_t, size_t> taken;
+  report.entries = PairMarks(marks, grid, options.sound_start, taken);
+  if (grid.pairs()) AddMissing(grid, taken, report.entries);
+  SortByTime(report.entries);
+  SummariseOffsets(report);
   return report;
 }
 
