@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "sync/marks_layout.h"
+#include "tool/verify/report_json.h"
+#include "tool/verify/report_text.h"
 #include "tool/verify/sync_analysis.h"
 #include "tool/verify/sync_detect.h"
 

@@ -6,7 +6,9 @@
 #include "tool/cli/help.h"
 #include "tool/cli/options.h"
 #include "tool/media/io.h"
-#include "tool/verify/html_report.h"
+#include "tool/verify/report_html.h"
+#include "tool/verify/report_json.h"
+#include "tool/verify/report_text.h"
 #include "tool/verify/verify.h"
 
 namespace tallyburn::tool {

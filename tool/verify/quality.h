@@ -14,6 +14,7 @@
 
 #include "framecode/reader.h"
 #include "tool/media/picture.h"
+#include "tool/verify/report.h"
 
 namespace tallyburn::tool {
 
@@ -23,20 +24,6 @@ struct PictureShape {
   int width = 0;
   int height = 0;
   bool operator==(const PictureShape&) const = default;
-};
-
-// Rows of the reference picture, first to last inclusive.
-struct RowBand {
-  int first;
-  int last;
-};
-
-struct QualityScores {
-  // PSNR in dB per plane and over the picture (infinite where the
-  // pictures are the same), SSIM per plane and over all; none for a plane
-  // the format lacks.
-  std::optional<double> psnr_y, psnr_u, psnr_v, psnr_average;
-  std::optional<double> ssim_y, ssim_u, ssim_v, ssim_all;
 };
 
 // A reference picture copied once into a frame the filters can share: kept
@@ -102,14 +89,8 @@ std::optional<RowBand> StripRows(const framecode::LumaView& luma, double scale, 
 // The band covering both.
 RowBand Union(const RowBand& a, const RowBand& b);
 
-// A summary of one metric over the frames compared.
-struct MetricSummary {
-  int count = 0;      // finite values
-  int identical = 0;  // infinite ones: PSNR of pictures without a difference
-  double mean = 0, min = 0, p5 = 0;
-  std::vector<std::pair<int, double>> worst;  // (index into the values, value), worst first, ten at most
-};
-// `values`: one per frame compared (NaN where a frame has none); lower is worse.
+// A summary of one metric; `values`: one per frame compared (NaN where a
+// frame has none); lower is worse.
 MetricSummary Summarise(const std::vector<double>& values);
 
 }  // namespace tallyburn::tool

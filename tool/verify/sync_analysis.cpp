@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <map>
 
 #include "sync/marks_layout.h"
@@ -80,73 +79,65 @@ int64_t PeriodFromMarks(const std::vector<FoundMark>& marks, double frame) {
   return std::max<int64_t>(1, std::llround(Median(std::move(spacing)) / frame));
 }
 
-}  // namespace
+// Where the marks belong: the frames read, by number, and the marks'
+// spacing from the clip's frame 0.
+struct Grid {
+  const Timeline& video;
+  int64_t period;  // frames; 0: none known
+  double first;    // the number TallyId gave the clip's frame 0
+  bool pairs() const { return !video.empty() && period > 0; }
+};
 
-const char* StatusName(Status status) noexcept {
-  switch (status) {
-    case Status::kMeasured: return "measured";
-    case Status::kMissing: return "missing";
-    case Status::kExtra: return "extra";
-    case Status::kUnreadable: return "unreadable";
-    case Status::kNoFrame: return "no frame";
+// The count of the mark of this pitch nearest in time to t: of the counts
+// with the pitch, the one whose frame is nearest.
+int64_t NearestCount(int pitch, double t, const Grid& grid) {
+  const double count = (grid.video.NumberAt(t) - grid.first) / double(grid.period);
+  const int64_t near = pitch + kTable * std::llround((count - pitch) / kTable);
+  int64_t best = near;
+  double best_gap = INFINITY;
+  for (const int64_t c : {near - kTable, near, near + kTable}) {
+    const double gap = std::abs(grid.video.TimeOf(grid.first + double(c) * double(grid.period)) - t);
+    if (gap < best_gap) best_gap = gap, best = c;
   }
-  return "?";
+  return best;
 }
 
-bool SyncReport::in_step(double tolerance_ms) const {
-  return measured > 0 && missing == 0 && extra == 0 && unreadable == 0 && no_frame == 0 && min_ms &&
-         std::abs(*min_ms) <= tolerance_ms && std::abs(*max_ms) <= tolerance_ms;
-}
-
-SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<FrameTime>& frames,
-                       const SyncOptions& options) {
-  SyncReport report;
-  const Timeline video(frames);
-  report.frame_seconds = video.empty() ? 0 : video.frame();
-  report.period_frames = options.period_frames > 0 ? options.period_frames : PeriodFromMarks(marks, video.frame());
-  const int64_t period = report.period_frames;
-  const double first = options.first_number;
-  const bool pairs = !video.empty() && period > 0;
-
-  // Each readable mark to the count of its pitch nearest in time.
-  std::map<int64_t, size_t> taken;  // count -> entry
+// Each mark found as an entry, paired with the frame of its count where
+// that was read; of two marks with one count, the one nearer its frame is
+// kept and the other is extra. `taken`: each count found, by its entry.
+std::vector<SyncEntry> PairMarks(const std::vector<FoundMark>& marks, const Grid& grid, double sound_start,
+                                 std::map<int64_t, size_t>& taken) {
+  std::vector<SyncEntry> entries;
   for (const FoundMark& m : marks) {
     SyncEntry e;
-    e.sound_time = m.time + options.sound_start;
+    e.sound_time = m.time + sound_start;
     e.pitch = m.pitch;
     e.match = m.match;
     if (m.pitch < 0) {
       e.status = Status::kUnreadable;
-    } else if (!pairs) {
+    } else if (!grid.pairs()) {
       e.status = Status::kExtra;
     } else {
       const double t = *e.sound_time;
-      const double count = (video.NumberAt(t) - first) / double(period);
-      const int64_t near = m.pitch + kTable * std::llround((count - m.pitch) / kTable);
-      int64_t best = near;
-      double best_gap = INFINITY;
-      for (const int64_t c : {near - kTable, near, near + kTable}) {
-        const double gap = std::abs(video.TimeOf(first + double(c) * double(period)) - t);
-        if (gap < best_gap) best_gap = gap, best = c;
-      }
+      const int64_t best = NearestCount(m.pitch, t, grid);
       e.mark = best;
-      const int64_t number = static_cast<int64_t>(first) + best * period;
-      if (best < 0 || number < video.lowest() || number > video.highest()) {
+      const int64_t number = static_cast<int64_t>(grid.first) + best * grid.period;
+      if (best < 0 || number < grid.video.lowest() || number > grid.video.highest()) {
         e.status = Status::kExtra;
       } else {
         e.number = static_cast<uint32_t>(number);
-        e.frame_time = video.Shown(number);
+        e.frame_time = grid.video.Shown(number);
         if (!e.frame_time) {
           e.status = Status::kNoFrame;
-          taken.emplace(best, report.entries.size());  // found: not missing
+          taken.emplace(best, entries.size());  // found: not missing
         } else {
           e.offset_ms = (t - *e.frame_time) * 1000;
-          const auto [it, fresh] = taken.emplace(best, report.entries.size());
+          const auto [it, fresh] = taken.emplace(best, entries.size());
           if (!fresh) {
-            SyncEntry& other = report.entries[it->second];
+            SyncEntry& other = entries[it->second];
             if (std::abs(*e.offset_ms) < std::abs(*other.offset_ms)) {
               other.status = Status::kExtra;
-              it->second = report.entries.size();
+              it->second = entries.size();
             } else {
               e.status = Status::kExtra;
             }
@@ -154,28 +145,38 @@ SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<Fr
         }
       }
     }
-    report.entries.push_back(e);
+    entries.push_back(e);
   }
+  return entries;
+}
 
-  // The marks the frames read call for that were not found.
-  if (pairs) {
-    const int64_t from = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((video.lowest() - first) / period)));
-    const int64_t to = static_cast<int64_t>(std::floor((video.highest() - first) / period));
-    for (int64_t c = from; c <= to; ++c) {
-      if (taken.count(c) != 0) continue;
-      SyncEntry e;
-      e.status = Status::kMissing;
-      e.mark = c;
-      e.number = static_cast<uint32_t>(first + double(c * period));
-      e.frame_time = video.Shown(*e.number);
-      report.entries.push_back(e);
-    }
+// The marks the frames read call for that were not found.
+void AddMissing(const Grid& grid, const std::map<int64_t, size_t>& taken, std::vector<SyncEntry>& entries) {
+  const Timeline& video = grid.video;
+  const double first = grid.first;
+  const int64_t period = grid.period;
+  const int64_t from = std::max<int64_t>(0, static_cast<int64_t>(std::ceil((video.lowest() - first) / period)));
+  const int64_t to = static_cast<int64_t>(std::floor((video.highest() - first) / period));
+  for (int64_t c = from; c <= to; ++c) {
+    if (taken.count(c) != 0) continue;
+    SyncEntry e;
+    e.status = Status::kMissing;
+    e.mark = c;
+    e.number = static_cast<uint32_t>(first + double(c * period));
+    e.frame_time = video.Shown(*e.number);
+    entries.push_back(e);
   }
+}
+
+// The entries in the order of their times: the sound's, or the frame's for a missing mark.
+void SortByTime(std::vector<SyncEntry>& entries) {
   auto when = [](const SyncEntry& e) { return e.sound_time ? *e.sound_time : e.frame_time ? *e.frame_time : 0.0; };
-  std::stable_sort(report.entries.begin(), report.entries.end(),
+  std::stable_sort(entries.begin(), entries.end(),
                    [&](const SyncEntry& a, const SyncEntry& b) { return when(a) < when(b); });
+}
 
-  // Offsets and their line.
+// The counts of each status, and the offsets' mean, extremes and line.
+void SummariseOffsets(SyncReport& report) {
   double sum = 0, st = 0, so = 0, stt = 0, sto = 0;
   for (const SyncEntry& e : report.entries) {
     switch (e.status) {
@@ -197,104 +198,31 @@ SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<Fr
     report.mean_ms = sum / n;
     const double spread = stt - st * st / n;
     if (report.measured >= 2 && spread > 1e-12) report.drift_ms_per_minute = (sto - st * so / n) / spread;
-    const double period_ms = double(period) * report.frame_seconds * 1000;
+    const double period_ms = double(report.period_frames) * report.frame_seconds * 1000;
     if (period_ms > 0) report.whole_periods = std::llround(*report.mean_ms / period_ms);
   }
+}
+
+}  // namespace
+
+SyncReport AnalyseSync(const std::vector<FoundMark>& marks, const std::vector<FrameTime>& frames,
+                       const SyncOptions& options) {
+  SyncReport report;
+  const Timeline video(frames);
+  report.frame_seconds = video.empty() ? 0 : video.frame();
+  report.period_frames = options.period_frames > 0 ? options.period_frames : PeriodFromMarks(marks, video.frame());
+  const Grid grid{video, report.period_frames, static_cast<double>(options.first_number)};
+  std::map<int64_t, size_t> taken;
+  report.entries = PairMarks(marks, grid, options.sound_start, taken);
+  if (grid.pairs()) AddMissing(grid, taken, report.entries);
+  SortByTime(report.entries);
+  SummariseOffsets(report);
   return report;
 }
 
 SyncReport MeasureSync(const float* interleaved, size_t frames, int channels, int rate,
                        const std::vector<FrameTime>& video, const SyncOptions& options) {
   return AnalyseSync(FindMarks(interleaved, frames, channels, rate), video, options);
-}
-
-void AddSyncJson(nlohmann::json& report, const SyncReport& sync) {
-  nlohmann::json entries = nlohmann::json::array();
-  for (const SyncEntry& e : sync.entries) {
-    nlohmann::json j;
-    j["status"] = StatusName(e.status);
-    j["mark"] = e.mark ? nlohmann::json(*e.mark) : nlohmann::json();
-    j["number"] = e.number ? nlohmann::json(*e.number) : nlohmann::json();
-    j["frame_time"] = e.frame_time ? nlohmann::json(*e.frame_time) : nlohmann::json();
-    j["sound_time"] = e.sound_time ? nlohmann::json(*e.sound_time) : nlohmann::json();
-    j["offset_ms"] = e.offset_ms ? nlohmann::json(*e.offset_ms) : nlohmann::json();
-    j["pitch"] = e.pitch >= 0 ? nlohmann::json(e.pitch) : nlohmann::json();
-    entries.push_back(std::move(j));
-  }
-  report["sync"] = std::move(entries);
-  auto maybe = [](const std::optional<double>& v) { return v ? nlohmann::json(*v) : nlohmann::json(); };
-  report["sync_summary"] = {{"period_frames", sync.period_frames},
-                            {"measured", sync.measured},
-                            {"missing", sync.missing},
-                            {"extra", sync.extra},
-                            {"unreadable", sync.unreadable},
-                            {"no_frame", sync.no_frame},
-                            {"mean_ms", maybe(sync.mean_ms)},
-                            {"min_ms", maybe(sync.min_ms)},
-                            {"max_ms", maybe(sync.max_ms)},
-                            {"drift_ms_per_minute", maybe(sync.drift_ms_per_minute)},
-                            {"whole_periods", sync.whole_periods}};
-}
-
-namespace {
-
-std::string Format(const char* format, double a, double b = 0, double c = 0) {
-  char text[160];
-  std::snprintf(text, sizeof text, format, a, b, c);
-  return text;
-}
-
-// "frames 30, 60 and 90" for the entries of one status, at most a few.
-std::string Where(const SyncReport& sync, Status status) {
-  std::vector<std::string> parts;
-  int more = 0;
-  for (const SyncEntry& e : sync.entries) {
-    if (e.status != status) continue;
-    if (parts.size() == 8) {
-      ++more;
-      continue;
-    }
-    if (e.number && status != Status::kExtra && status != Status::kUnreadable)
-      parts.push_back("frame " + std::to_string(*e.number));
-    else
-      parts.push_back(Format("%.3f s", e.sound_time ? *e.sound_time : 0.0));
-  }
-  std::string out;
-  for (size_t i = 0; i < parts.size(); ++i) out += (i == 0 ? "" : ", ") + parts[i];
-  if (more > 0) out += " and " + std::to_string(more) + " more";
-  return out;
-}
-
-}  // namespace
-
-std::string SyncText(const SyncReport& sync) {
-  std::string out;
-  if (sync.measured == 0) {
-    out += "sync: no mark measured";
-    out += sync.entries.empty() ? " (no marks found in the sound)\n" : "\n";
-  } else {
-    out += "sync: " + std::to_string(sync.measured) + " mark" + (sync.measured == 1 ? "" : "s") + " measured, ";
-    out += Format("offset %+.2f ms (min %+.2f, max %+.2f)", *sync.mean_ms, *sync.min_ms, *sync.max_ms);
-    if (sync.drift_ms_per_minute) out += Format(", drift %+.2f ms/min", *sync.drift_ms_per_minute);
-    out += ", positive: sound late\n";
-    if (sync.whole_periods != 0)
-      out += "sync: the sound is " + std::to_string(std::abs(sync.whole_periods)) + " whole period" +
-             (std::abs(sync.whole_periods) == 1 ? "" : "s") + (sync.whole_periods > 0 ? " late" : " early") + " (" +
-             std::to_string(sync.period_frames) + " frames each), told by the marks' pitches\n";
-  }
-  const std::pair<Status, const char*> kinds[] = {{Status::kMissing, "missing"},
-                                                  {Status::kExtra, "extra"},
-                                                  {Status::kUnreadable, "unreadable"},
-                                                  {Status::kNoFrame, "with their frame not read"}};
-  for (const auto& [status, name] : kinds) {
-    const int n = status == Status::kMissing      ? sync.missing
-                  : status == Status::kExtra      ? sync.extra
-                  : status == Status::kUnreadable ? sync.unreadable
-                                                  : sync.no_frame;
-    if (n > 0)
-      out += "sync: " + std::to_string(n) + " mark" + (n == 1 ? " " : "s ") + name + ": " + Where(sync, status) + "\n";
-  }
-  return out;
 }
 
 }  // namespace tallyburn::tool

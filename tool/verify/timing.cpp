@@ -80,14 +80,6 @@ std::vector<int> CadenceOf(const std::vector<TimingReport::Shown>& shown) {
 
 }  // namespace
 
-std::string CadenceText(const std::vector<int>& cadence) {
-  if (cadence.empty()) return "";
-  std::string s = std::to_string(cadence[0]);
-  for (size_t i = 1; i < std::max<size_t>(cadence.size(), 2); ++i)
-    s += ":" + std::to_string(cadence[i % cadence.size()]);
-  return s;
-}
-
 TimingReport AnalyseTiming(const std::vector<std::optional<uint32_t>>& numbers, const std::vector<double>& times,
                            std::optional<double> end) {
   TimingReport r;

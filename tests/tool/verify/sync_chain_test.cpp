@@ -12,6 +12,7 @@
 
 #include "sync/tally_sync.h"
 #include "tests/tool/sound_files.h"
+#include "tool/verify/report_text.h"
 #include "tool/verify/sync_analysis.h"
 
 namespace tallyburn::tool {

@@ -20,8 +20,11 @@
 #include "tests/support/text_box_reader.h"
 #include "tests/tool/sound_files.h"
 #include "tests/tool/tool_support.h"
-#include "tool/verify/html_report.h"
-#include "tool/verify/verify.h"
+#include "tool/verify/quality.h"
+#include "tool/verify/report.h"
+#include "tool/verify/report_html.h"
+#include "tool/verify/report_json.h"
+#include "tool/verify/report_text.h"
 
 namespace tallyburn::testing {
 namespace {
@@ -741,6 +744,44 @@ TEST(VerifyCommandTest, CouldNotRunIsTwo) {
     const RunResult r = RunTool(dir, args);
     EXPECT_EQ(r.status, 2) << args.back();
     EXPECT_EQ(r.err.rfind("tallyburn verify: ", 0), 0u) << r.err;
+  }
+}
+
+// The summary, the JSON and the page are written from one report: the page
+// shows the summary verify wrote on standard error, word for word, and the
+// JSON holds the parts the summary reports, and no others.
+TEST(VerifyCommandTest, TheSummaryJsonAndPageTellOneReport) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {"ColorBars(640, 360, length=60, fps=25).TallyId()", "-o", "burned.y4m"}).status, 0);
+  ASSERT_EQ(
+      RunTool(dir, {"ColorBars(160, 64, length=60, fps=25).TallyId().TallySync(period=0.4)", "-o", "s.mov"}).status, 0);
+  const RunResult trip = Shell(dir, "ffmpeg -v error -i burned.y4m -vf \"" + kDropAndRepeat + "\" " + kX264 +
+                                        " -fps_mode passthrough -strict -1 -f yuv4mpegpipe out.y4m");
+  ASSERT_EQ(trip.status, 0) << trip.err;
+  const auto escaped = [](const std::string& text) {
+    std::string out;
+    for (const char c : text)
+      out += c == '<' ? "&lt;" : c == '>' ? "&gt;" : c == '&' ? "&amp;" : c == '"' ? "&quot;" : std::string(1, c);
+    return out;
+  };
+  for (const std::vector<std::string>& run : {std::vector<std::string>{"out.y4m", "--reference", "burned.y4m"},
+                                              {"out.y4m", "--expect", "0-70"},
+                                              {"s.mov"},
+                                              {"s.mov", "--no-sync"}}) {
+    std::vector<std::string> args = {"verify"};
+    args.insert(args.end(), run.begin(), run.end());
+    args.insert(args.end(), {"--json", "r.json", "--html", "r.html"});
+    const RunResult r = RunTool(dir, args);
+    SCOPED_TRACE(r.err);
+    ASSERT_NE(r.status, 2);
+    EXPECT_NE(ReadFile(dir.Path("r.html")).find("<pre>" + escaped(r.err) + "</pre>"), std::string::npos);
+    const auto json = nlohmann::json::parse(ReadFile(dir.Path("r.json")));
+    EXPECT_EQ(json["intact"], r.status == 0);
+    EXPECT_EQ(json.contains("quality_summary"), r.err.find("\nquality against ") != std::string::npos);
+    EXPECT_EQ(json.contains("sync_summary"), r.err.find("\nsync: ") != std::string::npos);
+    EXPECT_EQ(json.contains("timing"), r.err.find("\nframe intervals: ") != std::string::npos);
+    EXPECT_EQ(json["dropped"].empty(), r.err.find("\ndropped: ") == std::string::npos);
   }
 }
 

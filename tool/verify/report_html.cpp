@@ -1,10 +1,13 @@
-#include "tool/verify/html_report.h"
+#include "tool/verify/report_html.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
 #include <set>
+
+#include "tool/verify/report_text.h"
+#include "tool/verify/timing.h"
 
 namespace tallyburn::tool {
 namespace {
@@ -148,20 +151,22 @@ pre { position: absolute; left: 980px; top: 48px; margin: 0; font: 12px monospac
 .ticks { stroke-width: 2; fill: none; }
 )";
 
-}  // namespace
+using Points = std::vector<std::pair<double, double>>;
+using DropMarks = std::vector<std::pair<int, std::string>>;
 
-std::string ReportHtml(const VerifyReport& r, const std::string& input) {
-  const int n = static_cast<int>(r.numbers.size());
-  const auto drops = DropPlaces(r);
+int FramesOf(const VerifyReport& r) { return static_cast<int>(r.numbers.size()); }
+
+// The number each delivered frame carries, coloured by what became of it,
+// with the drops between them.
+Chart NumbersChart(const VerifyReport& r, const DropMarks& drops) {
+  const int n = FramesOf(r);
   std::vector<int> unreadable;
   for (int i = 0; i < n; ++i)
     if (!r.numbers[i]) unreadable.push_back(i);
-
-  // The numbers carried.
   std::set<int> repeats, backwards;
   for (const auto& x : r.repeated) repeats.insert(x.frames.begin() + 1, x.frames.end());
   for (const auto& x : r.out_of_order) backwards.insert(x.frame);
-  std::vector<std::pair<double, double>> plain, repeated, moved;
+  Points plain, repeated, moved;
   for (int i = 0; i < n; ++i) {
     if (!r.numbers[i]) continue;
     auto& into = backwards.count(i) ? moved : repeats.count(i) ? repeated : plain;
@@ -179,9 +184,13 @@ std::string ReportHtml(const VerifyReport& r, const std::string& input) {
   numbers.Dots(moved, kBackwardsColour);
   numbers.Ticks(unreadable, kUnreadableColour);
   for (const auto& [at, label] : drops) numbers.Mark(numbers.Edge(at), kDropColour, label);
+  return numbers;
+}
 
-  // Quality per frame compared.
-  std::vector<std::pair<double, double>> psnr, ssim;
+// PSNR Y and SSIM per frame compared, with the frames not compared and the drops.
+std::pair<Chart, Chart> QualityCharts(const VerifyReport& r, const DropMarks& drops) {
+  const int n = FramesOf(r);
+  Points psnr, ssim;
   std::vector<int> not_compared;
   if (r.quality) {
     for (const QualityReport::Frame& f : r.quality->frames) {
@@ -205,11 +214,14 @@ std::string ReportHtml(const VerifyReport& r, const std::string& input) {
     if (std::isinf(p.second)) p.second = psnr_hi + 1;  // no difference: drawn at the top
   psnr_chart.Dots(psnr, kQualityColour);
   ssim_chart.Dots(ssim, kQualityColour);
+  return {std::move(psnr_chart), std::move(ssim_chart)};
+}
 
-  // Frame intervals, and how long each number stayed on screen.
+// Frame intervals, and how long each number stayed on screen.
+Chart TimingChart(const VerifyReport& r) {
   std::optional<TimingReport> t;
   if (!r.times.empty()) t = AnalyseTiming(r.numbers, r.times);
-  std::vector<std::pair<double, double>> intervals, stays, held, short_runs;
+  Points intervals, stays, held, short_runs;
   std::set<int> frozen, cut_short;
   if (t) {
     for (int i = 0; i < static_cast<int>(t->durations.size()); ++i)
@@ -224,8 +236,8 @@ std::string ReportHtml(const VerifyReport& r, const std::string& input) {
     }
   }
   const double ms_hi = std::max(Bounds(intervals).second, Bounds(held).second);
-  Chart timing("Milliseconds" + (t && !t->cadence.empty() ? ", cadence " + CadenceText(t->cadence) : ""), n, 0,
-               std::ceil(ms_hi * 1.1));
+  Chart timing("Milliseconds" + (t && !t->cadence.empty() ? ", cadence " + CadenceText(t->cadence) : ""), FramesOf(r),
+               0, std::ceil(ms_hi * 1.1));
   timing.Legend({{kIntervalColour, "to the next frame"},
                  {kFrameColour, "a number on screen"},
                  {kDropColour, "frozen"},
@@ -240,12 +252,16 @@ std::string ReportHtml(const VerifyReport& r, const std::string& input) {
   timing.Dots(stays, kFrameColour);
   timing.Dots(short_runs, kRepeatColour);
   timing.Dots(held, kDropColour);
+  return timing;
+}
 
-  // The sound's offset at each mark, drawn at the first frame carrying its number.
+// The sound's offset at each mark, drawn at the first frame carrying its number.
+Chart SyncChart(const VerifyReport& r) {
+  const int n = FramesOf(r);
   std::map<uint32_t, int> first_frame;
   for (int i = 0; i < n; ++i)
     if (r.numbers[i]) first_frame.emplace(*r.numbers[i], i);
-  std::vector<std::pair<double, double>> offsets;
+  Points offsets;
   std::vector<int> missing_marks;
   if (r.sync)
     for (const SyncEntry& e : r.sync->entries) {
@@ -262,11 +278,21 @@ std::string ReportHtml(const VerifyReport& r, const std::string& input) {
   if (r.sync && offsets.empty()) sync_chart.Note("no mark measured in the sound");
   sync_chart.Ticks(missing_marks, kDropColour);
   sync_chart.Dots(offsets, kQualityColour);
+  return sync_chart;
+}
 
+}  // namespace
+
+std::string ReportHtml(const VerifyReport& r, const std::string& input) {
+  const DropMarks drops = DropPlaces(r);
+  const Chart numbers = NumbersChart(r, drops);
+  const auto [psnr, ssim] = QualityCharts(r, drops);
+  const Chart timing = TimingChart(r);
+  const Chart sync = SyncChart(r);
   std::string page = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>tallyburn verify: " + Escape(input) +
                      "</title><style>" + kStyle + "</style></head><body>\n<h1>tallyburn verify: " + Escape(input) +
                      (r.intact() ? ": every frame present once and in order" : ": faults found") + "</h1>\n";
-  page += numbers.Svg(0) + psnr_chart.Svg(1) + ssim_chart.Svg(2) + timing.Svg(3) + sync_chart.Svg(4);
+  page += numbers.Svg(0) + psnr.Svg(1) + ssim.Svg(2) + timing.Svg(3) + sync.Svg(4);
   page += "<pre>" + Escape(ReportSummary(r, input)) + "</pre>\n</body></html>\n";
   return page;
 }

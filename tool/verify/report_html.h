@@ -15,7 +15,7 @@
 
 #include <string>
 
-#include "tool/verify/verify.h"
+#include "tool/verify/report.h"
 
 namespace tallyburn::tool {
 
@@ -45,6 +45,7 @@ inline constexpr const char* kUnreadableColour = "#888888";
 inline constexpr const char* kQualityColour = "#2ca02c";
 inline constexpr const char* kIntervalColour = "#bbbbbb";
 
+// The page of a run on `input`.
 std::string ReportHtml(const VerifyReport& report, const std::string& input);
 
 }  // namespace tallyburn::tool
