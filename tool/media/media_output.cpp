@@ -19,6 +19,7 @@ extern "C" {
 
 #include "core/pixel_format.h"
 #include "slot_planes.h"
+#include "tool/media/ffmpeg.h"
 #include "tool/media/media_log.h"
 #include "tool/media/media_timecode.h"
 #include "tool/media/raw_formats.h"
@@ -49,37 +50,12 @@ const ContainerDefault* DefaultOf(const AVOutputFormat* format) {
   return nullptr;
 }
 
-template <typename T, void (*Free)(T**)>
-struct Owned {
-  T* p = nullptr;
-  Owned() = default;
-  explicit Owned(T* q) : p(q) {}
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-  Owned(Owned&& o) noexcept : p(std::exchange(o.p, nullptr)) {}
-  Owned& operator=(Owned&& o) noexcept {
-    if (this != &o) {
-      if (p != nullptr) Free(&p);
-      p = std::exchange(o.p, nullptr);
-    }
-    return *this;
-  }
-  ~Owned() {
-    if (p != nullptr) Free(&p);
-  }
-  T* operator->() const { return p; }
-  T* get() const { return p; }
-  explicit operator bool() const { return p != nullptr; }
-};
-void FreeDict(AVDictionary** d) { av_dict_free(d); }
-void CloseInput(AVFormatContext** f) { avformat_close_input(f); }
-using Dictionary = Owned<AVDictionary, FreeDict>;
-using CodecContext = Owned<AVCodecContext, avcodec_free_context>;
-using Frame = Owned<AVFrame, av_frame_free>;
-using Packet = Owned<AVPacket, av_packet_free>;
-using InputFile = Owned<AVFormatContext, CloseInput>;
-void FreeSwr(SwrContext** s) { swr_free(s); }
-using Resampler = Owned<SwrContext, FreeSwr>;
+using ff::CodecContext;
+using ff::Dictionary;
+using ff::Frame;
+using ff::Packet;
+using ff::Resampler;
+using InputFile = ff::InputFormat;
 
 const AVOutputFormat* ContainerFor(const std::string& path) { return av_guess_format(nullptr, path.c_str(), nullptr); }
 
@@ -209,11 +185,8 @@ int64_t SampleOfClipFrame(const VideoInfo& vi, int64_t k) {
 }
 
 InputFile OpenSource(const std::string& path) {
-  AVFormatContext* f = nullptr;
-  if (const int err = avformat_open_input(&f, ("file:" + path).c_str(), nullptr, nullptr); err < 0)
-    throw ToolError(path + ": cannot open: " + MediaErrorText(err));
-  InputFile file(f);
-  if (const int err = avformat_find_stream_info(f, nullptr); err < 0)
+  InputFile file = OpenMediaFile(path);
+  if (const int err = avformat_find_stream_info(file.get(), nullptr); err < 0)
     throw ToolError(path + ": cannot read: " + MediaErrorText(err));
   return file;
 }
@@ -255,13 +228,15 @@ struct SoundTrack {
   SoundPlan plan;
   AVStream* in = nullptr;
   AVStream* out = nullptr;
-  int64_t begin = 0, end = 0;  // the samples written, counted from the stream's first
-  int64_t start_pts = 0;       // the stream's first timestamp
+  int64_t begin = 0,
+          end = 0;        // the samples written, counted from the stream's first
+  int64_t start_pts = 0;  // the stream's first timestamp
   int sample_rate = 0;
   bool done = false;
   // kCutPcm
   int frame_bytes = 0;  // one sample of every channel
-  // kCopy: the source time of the output's first frame, in the stream's time base
+  // kCopy: the source time of the output's first frame, in the stream's time
+  // base
   int64_t offset = 0;
   // kEncode
   CodecContext decoder, encoder;
@@ -294,7 +269,8 @@ class MediaSink final : public FrameSink {
   void SoundPacket(SoundTrack& t, AVPacket* packet);
   void DecodeSound(SoundTrack& t, const AVPacket* packet);
   void EncodeSound(SoundTrack& t, bool last);
-  // `count` samples from `in` (the resampler's input format) into the track's fifo.
+  // `count` samples from `in` (the resampler's input format) into the track's
+  // fifo.
   void ConvertSound(SoundTrack& t, const uint8_t** in, int count);
   // The clip's own sound up to its sample `upto`, into its encoder.
   void PullClipSound(int64_t upto);
@@ -337,7 +313,8 @@ MediaSink::MediaSink(const MediaSettings& settings, const VideoInfo& vi, const M
   clip_format_ = f && !(f->alpha && f->family != Family::kPackedRgb) ? ClipPixelFormat(*f) : AV_PIX_FMT_NONE;
   if (clip_format_ == AV_PIX_FMT_NONE)
     throw ToolError(settings.path + ": a clip in " + (f ? f->name : std::string("this format")) +
-                    " cannot be encoded: media outputs take no alpha planes and no floating-point YUV (a .png output "
+                    " cannot be encoded: media outputs take no alpha planes "
+                    "and no floating-point YUV (a .png output "
                     "takes it, without its alpha)");
   container_ = ContainerFor(settings.path);
   codec_ = VideoEncoder(settings.codec);
@@ -414,11 +391,12 @@ void MediaSink::OpenEncoder(const AVCodecParameters* source_video) {
   if (vi_.IsBFF()) c->field_order = AV_FIELD_BB;
 
   Dictionary options;
-  ParseOptions(settings_.options, &options.p);  // checked by CheckMediaSettings
+  ParseOptions(settings_.options,
+               options.out());  // checked by CheckMediaSettings
   int err = 0;
   {
     const QuietStandardError quiet;
-    err = avcodec_open2(c, codec_, &options.p);
+    err = avcodec_open2(c, codec_, options.out());
   }
   if (err < 0) Fail(std::string(codec_->name) + " cannot encode this clip", err);
   // --codec-options pixel_format=... chooses the encoder's format itself.
@@ -898,7 +876,8 @@ MediaSettings CheckMediaSettings(const std::string& path, const std::string& cod
     const AVCodec* sound = avcodec_find_encoder_by_name(audio_codec.c_str());
     if (sound == nullptr || sound->type != AVMEDIA_TYPE_AUDIO)
       throw UsageError("--audio-codec " + audio_codec +
-                       ": this FFmpeg has no sound encoder of that name (ffmpeg -encoders lists them)");
+                       ": this FFmpeg has no sound encoder of that name "
+                       "(ffmpeg -encoders lists them)");
     if (avformat_query_codec(container, sound->id, FF_COMPLIANCE_NORMAL) == 0)
       throw UsageError(path + ": the " + container->name + " container cannot hold " + sound->name +
                        " sound: give another --audio-codec, or another extension");
@@ -916,14 +895,15 @@ MediaSettings CheckMediaSettings(const std::string& path, const std::string& cod
   const AVCodec* encoder = VideoEncoder(s.codec);
   if (encoder == nullptr)
     throw UsageError("--codec " + s.codec +
-                     ": this FFmpeg has no video encoder of that name (ffmpeg -encoders lists them)");
+                     ": this FFmpeg has no video encoder of that name (ffmpeg "
+                     "-encoders lists them)");
   if (avformat_query_codec(container, encoder->id, FF_COMPLIANCE_NORMAL) == 0)
     throw UsageError(path + ": the " + container->name + " container cannot hold " + encoder->name +
                      " video: give another --codec, or another extension");
   if (d != nullptr && s.codec == d->codec) s.options = Joined(d->options, options);
 
   Dictionary dict;
-  if (!ParseOptions(options, &dict.p))
+  if (!ParseOptions(options, dict.out()))
     throw UsageError("--codec-options \"" + options + "\": give key=value pairs separated by ':'");
   // Each option set on a context of the encoder: its name and the type of
   // its value are checked here, the rest when the encoder opens.
@@ -953,7 +933,7 @@ std::string DescribeMediaOutput(const MediaSettings& settings, const VideoInfo& 
   if (clip != AV_PIX_FMT_NONE) {
     AVPixelFormat to = EncoderPixelFormat(VideoEncoder(settings.codec), clip);
     Dictionary options;
-    ParseOptions(settings.options, &options.p);
+    ParseOptions(settings.options, options.out());
     if (const AVDictionaryEntry* e = av_dict_get(options.get(), "pixel_format", nullptr, 0))
       to = av_get_pix_fmt(e->value);
     line += to == clip ? std::string(" in ") + av_get_pix_fmt_name(clip)
