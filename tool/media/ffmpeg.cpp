@@ -26,6 +26,15 @@ void FreeIo(AVIOContext** io) {
   avio_context_free(io);
 }
 
+Io MakeWritingIo(int buffer_bytes, void* opaque, int (*write)(void*, WrittenBytes, int),
+                 int64_t (*seek)(void*, int64_t, int)) {
+  auto* buffer = static_cast<uint8_t*>(av_malloc(static_cast<size_t>(buffer_bytes)));
+  if (buffer == nullptr) return Io();
+  Io io(avio_alloc_context(buffer, buffer_bytes, 1, opaque, nullptr, write, seek));
+  if (!io) av_free(buffer);
+  return io;
+}
+
 }  // namespace ff
 
 std::string AvErrorText(int error) {

@@ -68,6 +68,18 @@ using Resampler = Owned<SwrContext, swr_free>;
 using SampleFifo = Owned<AVAudioFifo, FreeSampleFifo>;
 using Io = Owned<AVIOContext, FreeIo>;
 
+// The bytes a write callback of an I/O context gets (libavformat 61 made
+// them const).
+#if LIBAVFORMAT_VERSION_MAJOR >= 61
+using WrittenBytes = const uint8_t*;
+#else
+using WrittenBytes = uint8_t*;
+#endif
+
+// A writing I/O context over a buffer of its own; empty when out of memory.
+Io MakeWritingIo(int buffer_bytes, void* opaque, int (*write)(void*, WrittenBytes, int),
+                 int64_t (*seek)(void*, int64_t, int));
+
 }  // namespace ff
 
 // An FFmpeg error code as its text: "Invalid argument".

@@ -3,14 +3,8 @@
 namespace tallyburn::tool {
 namespace {
 
-// Writes the muxer's bytes into the output's temporary file (libavformat
-// 61 made the bytes const).
-#if LIBAVFORMAT_VERSION_MAJOR >= 61
-using MuxerBytes = const uint8_t*;
-#else
-using MuxerBytes = uint8_t*;
-#endif
-int WritePacket(void* opaque, MuxerBytes buf, int size) {
+// Writes the muxer's bytes into the output's temporary file.
+int WritePacket(void* opaque, ff::WrittenBytes buf, int size) {
   try {
     static_cast<OutputStream*>(opaque)->Write(buf, static_cast<size_t>(size));
     return size;
@@ -32,13 +26,8 @@ int64_t SeekOutput(void* opaque, int64_t offset, int whence) {
 
 Muxer::Muxer(const std::string& path, const AVOutputFormat* container) : path_(path), out_(OutputStream::Open(path)) {
   constexpr int kIoBytes = 1 << 16;
-  auto* buffer = static_cast<uint8_t*>(av_malloc(kIoBytes));
-  if (buffer != nullptr)
-    io_.reset(avio_alloc_context(buffer, kIoBytes, 1, out_.get(), nullptr, WritePacket, SeekOutput));
-  if (!io_) {
-    av_free(buffer);
-    throw ToolError(path_ + ": out of memory");
-  }
+  io_ = ff::MakeWritingIo(kIoBytes, out_.get(), WritePacket, SeekOutput);
+  if (!io_) throw ToolError(path_ + ": out of memory");
   if (const int err = avformat_alloc_output_context2(format_.out(), container, nullptr, path_.c_str()); err < 0)
     ThrowMediaError(path_, "cannot make the container", err);
   format_->pb = io_.get();

@@ -7,6 +7,7 @@ extern "C" {
 }
 
 #include <cstdio>
+#include <memory>
 
 #include "slot_planes.h"
 #include "tool/media/media_log.h"
@@ -147,14 +148,12 @@ bool VideoEncoder::Lend(const VideoFrame& frame, const uint8_t* const planes[], 
   picture->format = encoder_format_;
   picture->width = vi_.width;
   picture->height = vi_.height;
-  auto* held = new PVideoFrame(const_cast<VideoFrame*>(&frame));
+  auto held = std::make_unique<PVideoFrame>(const_cast<VideoFrame*>(&frame));
   const VideoFrameBuffer* buffer = frame.vfb;
   picture->buf[0] = av_buffer_create(const_cast<uint8_t*>(buffer->GetReadPtr()), buffer->GetDataSize(),
-                                     ReleaseLentFrame, held, AV_BUFFER_FLAG_READONLY);
-  if (picture->buf[0] == nullptr) {
-    delete held;
-    ThrowMediaError(path_, "cannot lend a frame", AVERROR(ENOMEM));
-  }
+                                     ReleaseLentFrame, held.get(), AV_BUFFER_FLAG_READONLY);
+  if (picture->buf[0] == nullptr) ThrowMediaError(path_, "cannot lend a frame", AVERROR(ENOMEM));
+  static_cast<void>(held.release());  // the buffer's now, until ReleaseLentFrame
   for (int k = 0; k < count; ++k) {
     picture->data[k] = const_cast<uint8_t*>(planes[k]);
     picture->linesize[k] = pitches[k];
