@@ -8,37 +8,17 @@
 #include <numeric>
 
 #include "core/pixel_format.h"
+#include "tool/media/ffmpeg.h"
 #include "tool/media/io.h"
 #include "tool/media/raw_formats.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
 #include <libavutil/pixdesc.h>
-#include <libswscale/swscale.h>
 }
 
 namespace tallyburn::tool {
 namespace {
 
-std::string AvError(int error) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(error, text, sizeof text);
-  return text;
-}
-
-struct CloseFormat {
-  void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct FreeCodec {
-  void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FreeFrame {
-  void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct FreePacket {
-  void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
 // A decoded sound frame's samples as float, interleaved, in `out`.
 void SoundToFloat(const AVFrame& f, std::vector<float>& out) {
   const int channels = f.ch_layout.nb_channels;
@@ -68,10 +48,6 @@ void SoundToFloat(const AVFrame& f, std::vector<float>& out) {
     out[i] = v;
   }
 }
-
-struct FreeScaler {
-  void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
 
 // Decoded formats that are a host format's planes under another name: the
 // JPEG (full-range) aliases of the planar 8-bit formats.
@@ -169,13 +145,13 @@ int MediaPixelType(const std::string& ffmpeg_format, bool* converted) {
 struct MediaInput::State {
   std::string path;
   MediaOptions options;
-  std::unique_ptr<AVFormatContext, CloseFormat> format;
+  ff::InputFormat format;
   AVStream* stream = nullptr;
-  std::unique_ptr<AVCodecContext, FreeCodec> decoder;
-  std::unique_ptr<AVFrame, FreeFrame> frame = std::unique_ptr<AVFrame, FreeFrame>(av_frame_alloc());
-  std::unique_ptr<AVFrame, FreeFrame> converted = std::unique_ptr<AVFrame, FreeFrame>(av_frame_alloc());
-  std::unique_ptr<AVPacket, FreePacket> packet = std::unique_ptr<AVPacket, FreePacket>(av_packet_alloc());
-  std::unique_ptr<SwsContext, FreeScaler> scaler;
+  ff::CodecContext decoder;
+  ff::Frame frame{av_frame_alloc()};
+  ff::Frame converted{av_frame_alloc()};
+  ff::Packet packet{av_packet_alloc()};
+  ff::Scaler scaler;
   int scaled_from = AV_PIX_FMT_NONE;  // the format `scaler` converts
   const PixelFormat* host = nullptr;
   AVPixelFormat target = AV_PIX_FMT_NONE;  // the FFmpeg twin of the host format
@@ -210,8 +186,8 @@ struct MediaInput::State {
 
   // The sound, read on the same pass as the frames (ReadSound).
   int sound_index = -1;  // its stream's index in the file, once asked for
-  std::unique_ptr<AVCodecContext, FreeCodec> sound_decoder;
-  std::unique_ptr<AVFrame, FreeFrame> sound_frame = std::unique_ptr<AVFrame, FreeFrame>(av_frame_alloc());
+  ff::CodecContext sound_decoder;
+  ff::Frame sound_frame{av_frame_alloc()};
   SoundSink sink;
   std::vector<float> pcm;
   bool sound_begun = false;  // a sound frame has gone to the sink
@@ -238,11 +214,11 @@ void MediaInput::State::Open() {
   const auto status = std::filesystem::status(path, ec);
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
     Fail("is not a file (MediaSource reads files; a YUV4MPEG2 pipe is Y4MSource(\"-\")'s)");
-  AVFormatContext* raw = nullptr;
-  const int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
-  if (r < 0) Fail(r == AVERROR(ENOENT) ? "no such file" : "cannot open: " + AvError(r));
-  format.reset(raw);
-  if (const int e = avformat_find_stream_info(raw, nullptr); e < 0) Fail("cannot read its streams: " + AvError(e));
+  format.reset();
+  const int r = avformat_open_input(format.out(), path.c_str(), nullptr, nullptr);
+  if (r < 0) Fail(r == AVERROR(ENOENT) ? "no such file" : "cannot open: " + AvErrorText(r));
+  AVFormatContext* raw = format.get();
+  if (const int e = avformat_find_stream_info(raw, nullptr); e < 0) Fail("cannot read its streams: " + AvErrorText(e));
   std::vector<AVStream*> videos;
   for (unsigned i = 0; i < raw->nb_streams; ++i) {
     AVStream* s = raw->streams[i];
@@ -270,7 +246,8 @@ void MediaInput::State::OpenDecoder() {
   // As ffmpeg decodes: as many threads as cores, on frames and on slices.
   decoder->thread_count = 0;
   decoder->thread_type = FF_THREAD_FRAME | FF_THREAD_SLICE;
-  if (const int e = avcodec_open2(decoder.get(), codec, nullptr); e < 0) Fail("cannot open its decoder: " + AvError(e));
+  if (const int e = avcodec_open2(decoder.get(), codec, nullptr); e < 0)
+    Fail("cannot open its decoder: " + AvErrorText(e));
   facts.codec = codec->name;
 }
 
@@ -425,7 +402,7 @@ bool MediaInput::State::Decode() {
     const int r = avcodec_receive_frame(decoder.get(), frame.get());
     if (r == 0) return true;
     if (r == AVERROR_EOF) return false;
-    if (r != AVERROR(EAGAIN)) Fail("cannot decode its video: " + AvError(r));
+    if (r != AVERROR(EAGAIN)) Fail("cannot decode its video: " + AvErrorText(r));
     if (input_done) {
       if (flushed) return false;
       avcodec_send_packet(decoder.get(), nullptr);
@@ -476,7 +453,7 @@ bool MediaInput::State::Decode() {
     }
     const int e = avcodec_send_packet(decoder.get(), p);
     av_packet_unref(p);
-    if (e < 0 && e != AVERROR_INVALIDDATA) Fail("cannot decode its video: " + AvError(e));
+    if (e < 0 && e != AVERROR_INVALIDDATA) Fail("cannot decode its video: " + AvErrorText(e));
   }
 }
 

@@ -1,7 +1,6 @@
 #include "tool/media/media_log.h"
 
 extern "C" {
-#include <libavutil/error.h>
 #include <libavutil/log.h>
 }
 
@@ -57,13 +56,6 @@ QuietStandardError::~QuietStandardError() {
   std::fflush(stderr);
   ::dup2(saved_, STDERR_FILENO);
   ::close(saved_);
-}
-
-std::string MediaErrorText(int error) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(error, text, sizeof text);
-  const std::string logged = TakeMediaLogError();
-  return logged.empty() ? std::string(text) : std::string(text) + " (" + logged + ")";
 }
 
 }  // namespace tallyburn::tool

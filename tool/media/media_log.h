@@ -29,8 +29,4 @@ class QuietStandardError {
   int saved_;
 };
 
-// An FFmpeg error code as text, with the last logged error when there is
-// one: "Invalid argument (malformed preset)".
-std::string MediaErrorText(int error);
-
 }  // namespace tallyburn::tool

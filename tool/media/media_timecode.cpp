@@ -1,11 +1,7 @@
 #include "tool/media/media_timecode.h"
 
-extern "C" {
-#include <libavformat/avformat.h>
-}
-
 #include "timecode/timecode_engine.h"
-#include "tool/media/io.h"
+#include "tool/media/ffmpeg.h"
 #include "tool/media/media_log.h"
 
 namespace tallyburn::tool {
@@ -29,13 +25,8 @@ std::string Normalised(std::string label) {
 
 std::optional<StartTimecode> ReadStartTimecode(const std::string& path, int video_stream) {
   KeepMediaLogQuiet();
-  AVFormatContext* format = nullptr;
-  if (const int err = avformat_open_input(&format, ("file:" + path).c_str(), nullptr, nullptr); err < 0)
-    throw ToolError(path + ": cannot open: " + MediaErrorText(err));
-  struct Closer {
-    AVFormatContext** f;
-    ~Closer() { avformat_close_input(f); }
-  } closer{&format};
+  const ff::InputFormat file = OpenMediaFile(path);
+  AVFormatContext* format = file.get();
 
   if (video_stream < 0 || video_stream >= static_cast<int>(format->nb_streams))
     video_stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);

@@ -12,11 +12,10 @@
 
 namespace tallyburn::tool {
 
-void RawSink::Write(const VideoFrame& frame, int) {
+void RawSink::WriteFrame(const VideoFrame& frame) {
   // Planes in slot order (Y U V, or G B R as ffmpeg's gbrp), packed RGB
   // turned top-down; alpha planes are not in the frame's slots.
-  WriteRawPlanes(*out_, *DescribePixelType(vi_.pixel_type), vi_.width, vi_.height, frame);
-  out_->EndFrame();
+  WriteRawPlanes(stream(), *DescribePixelType(vi_.pixel_type), vi_.width, vi_.height, frame);
 }
 
 FramePattern FramePattern::Parse(const std::string& path) {

@@ -39,34 +39,46 @@ class FrameSink {
   virtual void Abandon() = 0;
 };
 
-class Y4mSink final : public FrameSink {
+// A sink writing one output stream, frame by frame: a run that succeeds
+// puts it in its place; one that fails keeps its whole frames (a pipe, a
+// device) or drops its temporary file.
+class StreamSink : public FrameSink {
  public:
-  Y4mSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi, const Y4mTags* keep)
-      : out_(std::move(out)), writer_(*out_, vi, keep) {}
-  void Write(const VideoFrame& frame, int) override {
-    writer_.WriteFrame(frame);
+  void Write(const VideoFrame& frame, int) final {
+    WriteFrame(frame);
     out_->EndFrame();
   }
-  void Finish() override { out_->Commit(); }
-  void Abandon() override { out_->Abandon(); }
+  void Finish() final { out_->Commit(); }
+  void Abandon() final { out_->Abandon(); }
+
+ protected:
+  explicit StreamSink(std::unique_ptr<OutputStream> out) : out_(std::move(out)) {}
+  OutputStream& stream() { return *out_; }
+  virtual void WriteFrame(const VideoFrame& frame) = 0;
 
  private:
   std::unique_ptr<OutputStream> out_;
+};
+
+class Y4mSink final : public StreamSink {
+ public:
+  Y4mSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi, const Y4mTags* keep)
+      : StreamSink(std::move(out)), writer_(stream(), vi, keep) {}
+
+ private:
+  void WriteFrame(const VideoFrame& frame) override { writer_.WriteFrame(frame); }
   Y4mWriter writer_;
 };
 
 // Native packing, lines top-down, planes in slot order: what ffmpeg's
 // rawvideo reads as bgr24, bgra, bgr48le, bgra64le, yuyv422, yuv420p,
 // yuv422p10le, gray16le, gbrp, ...
-class RawSink final : public FrameSink {
+class RawSink final : public StreamSink {
  public:
-  RawSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi) : out_(std::move(out)), vi_(vi) {}
-  void Write(const VideoFrame& frame, int n) override;
-  void Finish() override { out_->Commit(); }
-  void Abandon() override { out_->Abandon(); }
+  RawSink(std::unique_ptr<OutputStream> out, const VideoInfo& vi) : StreamSink(std::move(out)), vi_(vi) {}
 
  private:
-  std::unique_ptr<OutputStream> out_;
+  void WriteFrame(const VideoFrame& frame) override;
   VideoInfo vi_;
 };
 

@@ -82,7 +82,10 @@ std::string Y4mColourOf(const PixelFormat& f) {
   return "";
 }
 
-Y4mHeader ReadY4mHeader(InputStream& in) {
+namespace {
+
+// The header line without its end of line.
+std::string ReadHeaderLine(InputStream& in) {
   std::string line;
   for (;;) {
     const int c = in.Get();
@@ -90,18 +93,75 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
       if (line.empty()) Fail(in, "empty input: no YUV4MPEG2 header");
       Fail(in, "header has no end of line");
     }
-    if (c == '\n') break;
+    if (c == '\n') return line;
     if (line.size() >= kMaxHeaderBytes) Fail(in, "header longer than 4096 bytes");
     line.push_back(static_cast<char>(c));
   }
-  if (line.compare(0, sizeof kMagic - 1, kMagic) != 0 || (line.size() > 9 && line[9] != ' '))
-    Fail(in, "not a YUV4MPEG2 stream");
+}
 
+// The header as its tags fill it in, and which of those it must have.
+struct HeaderTags {
   Y4mHeader h;
-  h.header_bytes = line.size() + 1;
   bool have_width = false, have_height = false, have_rate = false;
-  std::string_view rest(line);
-  rest.remove_prefix(sizeof kMagic - 1);
+};
+
+// One tag's parser: `tag` whole ("W720"), `value` after its letter.
+using TagParser = void (*)(const InputStream& in, std::string_view tag, std::string_view value, HeaderTags& t);
+
+void ParseSize(const InputStream& in, std::string_view tag, std::string_view value, HeaderTags& t) {
+  const bool width = tag.front() == 'W';
+  long long v = 0;
+  if (!ParseInt(value, v) || v <= 0 || v > kMaxDimension)
+    Fail(in, std::string(width ? "width" : "height") + " '" + std::string(tag) + "' must be between 1 and 16384");
+  (width ? t.h.width : t.h.height) = static_cast<int>(v);
+  (width ? t.have_width : t.have_height) = true;
+}
+
+void ParseRate(const InputStream& in, std::string_view tag, std::string_view value, HeaderTags& t) {
+  ParseRatio(in, tag, value, t.h.fps_numerator, t.h.fps_denominator);
+  if (t.h.fps_denominator == 0 && t.h.fps_numerator != 0)
+    Fail(in, "frame rate '" + std::string(tag) + "' has a zero denominator");
+  if (t.h.fps_denominator == 0) t.h.fps_denominator = 1;  // F0:0, unknown: a clip with no time
+  t.have_rate = true;
+}
+
+void ParseInterlacing(const InputStream& in, std::string_view tag, std::string_view value, HeaderTags& t) {
+  if (value == "p" || value == "?")
+    t.h.image_type = 0;
+  else if (value == "t")
+    t.h.image_type = VideoInfo::IT_TFF;
+  else if (value == "b")
+    t.h.image_type = VideoInfo::IT_BFF;
+  else
+    Fail(in, "interlacing '" + std::string(tag) + "' is not supported (only Ip, It and Ib)");
+}
+
+void ParseAspect(const InputStream& in, std::string_view tag, std::string_view value, HeaderTags& t) {
+  unsigned n = 0, d = 0;
+  ParseRatio(in, tag, value, n, d);
+  t.h.aspect = std::to_string(n) + ":" + std::to_string(d);
+}
+
+void ParseColour(const InputStream& in, std::string_view tag, std::string_view value, HeaderTags& t) {
+  if (Y4mPixelType(value) == 0)
+    Fail(in, "colour space '" + std::string(tag) +
+                 "' is not supported (4:2:0, 4:2:2, 4:4:4, 4:1:1 and mono, 8 to 16 bits)");
+  t.h.colour = value;
+}
+
+// Kept for the output: the colour range, among others.
+void KeepExtension(const InputStream&, std::string_view tag, std::string_view, HeaderTags& t) {
+  t.h.extensions.emplace_back(tag);
+}
+
+constexpr struct {
+  char letter;
+  TagParser parse;
+} kTagParsers[] = {{'W', ParseSize},   {'H', ParseSize},   {'F', ParseRate},    {'I', ParseInterlacing},
+                   {'A', ParseAspect}, {'C', ParseColour}, {'X', KeepExtension}};
+
+// The tags after the magic, each by its letter's parser.
+void ParseTags(const InputStream& in, std::string_view rest, HeaderTags& t) {
   while (!rest.empty()) {
     if (rest.front() == ' ') {
       rest.remove_prefix(1);
@@ -109,62 +169,39 @@ Y4mHeader ReadY4mHeader(InputStream& in) {
     }
     const size_t end = std::min(rest.find(' '), rest.size());
     const std::string_view tag = rest.substr(0, end);
-    const std::string_view value = tag.substr(1);
     rest.remove_prefix(end);
-    long long v = 0;
-    switch (tag.front()) {
-      case 'W':
-      case 'H':
-        if (!ParseInt(value, v) || v <= 0 || v > kMaxDimension)
-          Fail(in, std::string(tag.front() == 'W' ? "width" : "height") + " '" + std::string(tag) +
-                       "' must be between 1 and 16384");
-        (tag.front() == 'W' ? h.width : h.height) = static_cast<int>(v);
-        (tag.front() == 'W' ? have_width : have_height) = true;
-        break;
-      case 'F':
-        ParseRatio(in, tag, value, h.fps_numerator, h.fps_denominator);
-        if (h.fps_denominator == 0 && h.fps_numerator != 0)
-          Fail(in, "frame rate '" + std::string(tag) + "' has a zero denominator");
-        if (h.fps_denominator == 0) h.fps_denominator = 1;  // F0:0, unknown: a clip with no time
-        have_rate = true;
-        break;
-      case 'I':
-        if (value == "p" || value == "?")
-          h.image_type = 0;
-        else if (value == "t")
-          h.image_type = VideoInfo::IT_TFF;
-        else if (value == "b")
-          h.image_type = VideoInfo::IT_BFF;
-        else
-          Fail(in, "interlacing '" + std::string(tag) + "' is not supported (only Ip, It and Ib)");
-        break;
-      case 'A': {
-        unsigned n = 0, d = 0;
-        ParseRatio(in, tag, value, n, d);
-        h.aspect = std::to_string(n) + ":" + std::to_string(d);
-        break;
-      }
-      case 'C':
-        if (Y4mPixelType(value) == 0)
-          Fail(in, "colour space '" + std::string(tag) +
-                       "' is not supported (4:2:0, 4:2:2, 4:4:4, 4:1:1 and mono, 8 to 16 bits)");
-        h.colour = value;
-        break;
-      case 'X':  // kept for the output: the colour range, among others
-        h.extensions.emplace_back(tag);
-        break;
-      default: Fail(in, "unknown header tag '" + std::string(tag) + "'");
-    }
+    TagParser parse = nullptr;
+    for (const auto& p : kTagParsers)
+      if (p.letter == tag.front()) parse = p.parse;
+    if (parse == nullptr) Fail(in, "unknown header tag '" + std::string(tag) + "'");
+    parse(in, tag, tag.substr(1), t);
   }
-  if (!have_width) Fail(in, "header has no width (W)");
-  if (!have_height) Fail(in, "header has no height (H)");
-  if (!have_rate) Fail(in, "header has no frame rate (F)");
-  h.pixel_type = Y4mPixelType(h.colour);
+}
+
+// The tags a header must have, and a size of whole chroma samples.
+void CheckHeader(const InputStream& in, const HeaderTags& t) {
+  if (!t.have_width) Fail(in, "header has no width (W)");
+  if (!t.have_height) Fail(in, "header has no height (H)");
+  if (!t.have_rate) Fail(in, "header has no frame rate (F)");
+  const Y4mHeader& h = t.h;
   const PixelFormat f = *DescribePixelType(h.pixel_type);
   if (h.width % f.chroma_step_w() != 0 || h.height % f.chroma_step_h() != 0)
     Fail(in, "size " + std::to_string(h.width) + "x" + std::to_string(h.height) + " is not whole chroma samples of C" +
                  h.colour);
-  return h;
+}
+
+}  // namespace
+
+Y4mHeader ReadY4mHeader(InputStream& in) {
+  const std::string line = ReadHeaderLine(in);
+  if (line.compare(0, sizeof kMagic - 1, kMagic) != 0 || (line.size() > 9 && line[9] != ' '))
+    Fail(in, "not a YUV4MPEG2 stream");
+  HeaderTags t;
+  t.h.header_bytes = line.size() + 1;
+  ParseTags(in, std::string_view(line).substr(sizeof kMagic - 1), t);
+  t.h.pixel_type = Y4mPixelType(t.h.colour);
+  CheckHeader(in, t);
+  return t.h;
 }
 
 VideoInfo Y4mVideoInfo(const Y4mHeader& h) {

@@ -272,6 +272,41 @@ TEST_F(MediaTest, BadCodecOrOptionIsOneLineAndNoFile) {
   EXPECT_EQ(Leftovers(), std::vector<std::string>{});
 }
 
+// A refusal after the video encoder opened (the clip's sound encoder; the
+// container's header, over the temporary file) is one line, and leaves an
+// old output as it was and no temporary file. The sanitized build checks
+// that what opened before it is freed.
+TEST_F(MediaTest, RefusalAfterTheEncoderOpenedLeavesNothing) {
+  const struct {
+    const char* script;
+    std::vector<std::string> args;
+    const char* output;
+    std::string message;  // the line's start
+  } cases[] = {
+      {"ColorBars(160, 64, length=12, fps=30000, fps_denominator=1001).TallyId().TallySync(period=0.5)",
+       {"--audio-codec", "opus"},  // FFmpeg's own Opus encoder is experimental
+       "out.mkv",
+       "out.mkv: cannot encode the clip's sound as opus: "},
+      {"ColorBars(160, 64, length=12, fps=7)",
+       {"--codec", "ffv1"},
+       "out.mxf",
+       "out.mxf: cannot write the container's header: "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.output);
+    WriteFile(dir.Path(c.output), "old");
+    std::vector<std::string> args = {c.script, "-o", c.output};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    const RunResult r = Tool(args);
+    EXPECT_EQ(r.status, 1) << r.err;
+    const std::string want = "tallyburn: " + c.message;
+    EXPECT_EQ(r.err.substr(0, want.size()), want);
+    EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
+    EXPECT_EQ(ReadFile(dir.Path(c.output)), "old");
+    EXPECT_EQ(Leftovers(), std::vector<std::string>{});
+  }
+}
+
 // A clip that makes its own sound (TallySync) takes it into the file, as
 // PCM in MOV and MKV, as AAC in MP4 or with the codec asked for, in step
 // with the frames written: verify measures every mark at no offset, and
