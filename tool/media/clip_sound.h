@@ -8,7 +8,7 @@
 
 #include "avisynth.h"
 #include "tool/media/ffmpeg.h"
-#include "tool/media/media_output.h"
+#include "tool/media/media_run.h"
 #include "tool/media/muxer.h"
 #include "tool/media/sound_encoder.h"
 

@@ -6,6 +6,7 @@
 #include <numeric>
 
 #include "framecode/layout.h"
+#include "tool/media/ffmpeg.h"
 #include "tool/media/io.h"
 
 extern "C" {
@@ -29,12 +30,6 @@ constexpr int kAlign = 32;
 constexpr size_t kWorstFrames = 10;
 // The share of frames below the percentile a summary gives.
 constexpr double kLowPercentile = 0.05;
-
-std::string AvError(int code) {
-  char text[AV_ERROR_MAX_STRING_SIZE] = {};
-  av_strerror(code, text, sizeof text);
-  return text;
-}
 
 AVPixelFormat PixelFormatOf(const PictureShape& shape, const char* which) {
   const AVPixelFormat f = av_get_pix_fmt(shape.format.c_str());
@@ -96,22 +91,18 @@ int FirstHolding(int lo, int hi, F holds) {
 }  // namespace
 
 struct QualityMeter::Graph {
-  AVFilterGraph* graph = nullptr;
+  ff::Owned<AVFilterGraph, avfilter_graph_free> graph;
   AVFilterContext* delivered = nullptr;
   AVFilterContext* reference = nullptr;
   AVFilterContext* sink = nullptr;
-  AVFrame* out = nullptr;
+  ff::Frame out;
   AVPixelFormat delivered_format = AV_PIX_FMT_NONE, reference_format = AV_PIX_FMT_NONE;
   PictureShape delivered_shape, reference_shape;
   // The delivered frames handed to the graph come from a pool: a fresh
   // buffer of a few megabytes a frame costs the kernel more than the copy
   // into it.
-  AVBufferPool* delivered_pool = nullptr;
-  ~Graph() {
-    av_frame_free(&out);
-    avfilter_graph_free(&graph);
-    av_buffer_pool_uninit(&delivered_pool);  // freed when the last frame comes back
-  }
+  // Freed when the last frame comes back.
+  ff::Owned<AVBufferPool, av_buffer_pool_uninit> delivered_pool;
 };
 
 QualityMeter::QualityMeter(const PictureShape& delivered, const PictureShape& reference,
@@ -149,26 +140,26 @@ QualityMeter::QualityMeter(const PictureShape& delivered, const PictureShape& re
   description_ += LeaveOut("r", "rc", left_out, reference.width, reference.height, "r");
   description_ += "[rc]split[r1][r2];[dc][r1]psnr[p];[p][r2]ssim";
 
-  g.graph = avfilter_graph_alloc();
-  g.out = av_frame_alloc();
-  g.delivered_pool = av_buffer_pool_init(
+  g.graph.reset(avfilter_graph_alloc());
+  g.out.reset(av_frame_alloc());
+  g.delivered_pool.reset(av_buffer_pool_init(
       static_cast<size_t>(av_image_get_buffer_size(g.delivered_format, delivered.width, delivered.height, kAlign)),
-      nullptr);
-  if (g.graph == nullptr || g.out == nullptr || g.delivered_pool == nullptr)
-    throw ToolError("out of memory for the quality filters");
+      nullptr));
+  if (!g.graph || !g.out || !g.delivered_pool) throw ToolError("out of memory for the quality filters");
   const auto source = [&](const PictureShape& shape, AVPixelFormat format, const char* name) {
     const std::string args = "video_size=" + std::to_string(shape.width) + "x" + std::to_string(shape.height) +
                              ":pix_fmt=" + std::to_string(static_cast<int>(format)) + ":time_base=1/1:pixel_aspect=1/1";
     AVFilterContext* ctx = nullptr;
     const int e =
-        avfilter_graph_create_filter(&ctx, avfilter_get_by_name("buffer"), name, args.c_str(), nullptr, g.graph);
-    if (e < 0) throw ToolError(std::string("the quality filters: ") + name + ": " + AvError(e));
+        avfilter_graph_create_filter(&ctx, avfilter_get_by_name("buffer"), name, args.c_str(), nullptr, g.graph.get());
+    if (e < 0) throw ToolError(std::string("the quality filters: ") + name + ": " + AvErrorText(e));
     return ctx;
   };
   g.delivered = source(delivered, g.delivered_format, "d");
   g.reference = source(reference, g.reference_format, "r");
-  int e = avfilter_graph_create_filter(&g.sink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, g.graph);
-  if (e < 0) throw ToolError("the quality filters: " + AvError(e));
+  int e =
+      avfilter_graph_create_filter(&g.sink, avfilter_get_by_name("buffersink"), "out", nullptr, nullptr, g.graph.get());
+  if (e < 0) throw ToolError("the quality filters: " + AvErrorText(e));
 
   AVFilterInOut* outputs = avfilter_inout_alloc();  // the sources' open outputs
   AVFilterInOut* second = avfilter_inout_alloc();
@@ -183,11 +174,11 @@ QualityMeter::QualityMeter(const PictureShape& delivered, const PictureShape& re
   *second = {av_strdup("r"), g.reference, 0, nullptr};
   *inputs = {av_strdup("out"), g.sink, 0, nullptr};
   const std::string text = description_ + "[out]";
-  e = avfilter_graph_parse_ptr(g.graph, text.c_str(), &inputs, &outputs, nullptr);
+  e = avfilter_graph_parse_ptr(g.graph.get(), text.c_str(), &inputs, &outputs, nullptr);
   avfilter_inout_free(&inputs);
   avfilter_inout_free(&outputs);
-  if (e >= 0) e = avfilter_graph_config(g.graph, nullptr);
-  if (e < 0) throw ToolError("the quality filters " + description_ + ": " + AvError(e));
+  if (e >= 0) e = avfilter_graph_config(g.graph.get(), nullptr);
+  if (e < 0) throw ToolError("the quality filters " + description_ + ": " + AvErrorText(e));
 }
 
 QualityMeter::~QualityMeter() = default;
@@ -215,7 +206,7 @@ void KeptPicture::Assign(const Picture& p, const PictureShape& shape) {
     f->width = shape.width;
     f->height = shape.height;
     const int e = av_frame_get_buffer(f, kAlign);
-    if (e < 0) throw ToolError("the reference frames: " + AvError(e));
+    if (e < 0) throw ToolError("the reference frames: " + AvErrorText(e));
   }
   CopyInto(f, p, format, shape);
   view_ = p;
@@ -233,7 +224,7 @@ void QualityMeter::Compare(const Picture& delivered, const KeptPicture& referenc
   f->format = g.delivered_format;
   f->width = g.delivered_shape.width;
   f->height = g.delivered_shape.height;
-  f->buf[0] = av_buffer_pool_get(g.delivered_pool);
+  f->buf[0] = av_buffer_pool_get(g.delivered_pool.get());
   int e = f->buf[0] == nullptr ? AVERROR(ENOMEM) : 0;
   if (e >= 0)
     e = av_image_fill_arrays(f->data, f->linesize, f->buf[0]->data, g.delivered_format, f->width, f->height, kAlign);
@@ -249,7 +240,7 @@ void QualityMeter::Compare(const Picture& delivered, const KeptPicture& referenc
     e = av_buffersrc_add_frame_flags(g.reference, f, 0);
   }
   av_frame_free(&f);
-  if (e < 0) throw ToolError("the quality filters: " + AvError(e));
+  if (e < 0) throw ToolError("the quality filters: " + AvErrorText(e));
   ++pairs_;
   Drain();
 }
@@ -257,14 +248,14 @@ void QualityMeter::Compare(const Picture& delivered, const KeptPicture& referenc
 void QualityMeter::Drain() {
   Graph& g = *graph_;
   for (;;) {
-    const int e = av_buffersink_get_frame(g.sink, g.out);
+    const int e = av_buffersink_get_frame(g.sink, g.out.get());
     if (e == AVERROR(EAGAIN) || e == AVERROR_EOF) return;
-    if (e < 0) throw ToolError("the quality filters: " + AvError(e));
+    if (e < 0) throw ToolError("the quality filters: " + AvErrorText(e));
     const AVDictionary* m = g.out->metadata;
     scores_.push_back({Meta(m, "lavfi.psnr.psnr.y"), Meta(m, "lavfi.psnr.psnr.u"), Meta(m, "lavfi.psnr.psnr.v"),
                        Meta(m, "lavfi.psnr.psnr_avg"), Meta(m, "lavfi.ssim.Y"), Meta(m, "lavfi.ssim.U"),
                        Meta(m, "lavfi.ssim.V"), Meta(m, "lavfi.ssim.All")});
-    av_frame_unref(g.out);
+    av_frame_unref(g.out.get());
   }
 }
 
@@ -272,7 +263,7 @@ std::vector<QualityScores> QualityMeter::Finish() {
   Graph& g = *graph_;
   for (AVFilterContext* src : {g.delivered, g.reference}) {
     const int e = av_buffersrc_add_frame_flags(src, nullptr, 0);
-    if (e < 0) throw ToolError("the quality filters: " + AvError(e));
+    if (e < 0) throw ToolError("the quality filters: " + AvErrorText(e));
   }
   Drain();
   if (static_cast<int64_t>(scores_.size()) != pairs_)
