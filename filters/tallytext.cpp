@@ -45,14 +45,15 @@ std::string Parse(std::string_view text, std::vector<Line>* lines) {
       literal(c);
       continue;
     }
-    if (c == '}') return Message("TallyText: text has a '}' that closes no field at byte %zu: %s", at, kFields);
+    if (c == '}')
+      return Message("TallyText: text has a '}' that closes no field at byte %d: %s", static_cast<int>(at), kFields);
     if (c != '{') {
       literal(c);
       continue;
     }
     const size_t close = text.find('}', pos);
     if (close == std::string_view::npos)
-      return Message("TallyText: text has a '{' that opens no field at byte %zu: %s", at, kFields);
+      return Message("TallyText: text has a '{' that opens no field at byte %d: %s", static_cast<int>(at), kFields);
     const std::string name(text.substr(pos, close - pos));
     pos = close + 1;
     Run run{Field::kTimecode, 0, 0, {}, {}};

@@ -265,6 +265,11 @@ std::vector<SameBytesCase> EveryFormat() {
         {vs + "_TC", vs, f, color, "TC", "TallyTC", "start=\"00:59:59;28\", scale=2, align=5, margin=3", 30000, 1001});
     cases.push_back({vs + "_Frame", vs, f, color, "Frame", "TallyFrame", "start=-3, align=7, margin=1", 50, 1});
     cases.push_back({vs + "_Id", vs, f, color, "Id", "TallyId", "start=7, align=5", 30000, 1001});
+    // Coloured text half over the picture: blending, the matrix and the
+    // planes' order, not only levels.
+    cases.push_back({vs + "_Text", vs, f, color, "Text", "TallyText",
+                     "text=\"Reel {tc} {frame:6}\", size=20, color=16760832, box_color=2113696, box_opacity=0.5", 30000,
+                     1001});
   }
   // Arguments that take other paths: another rate than the clip's, a
   // larger box, padded digits, a strip at a scale given.
@@ -274,6 +279,8 @@ std::vector<SameBytesCase> EveryFormat() {
   cases.push_back({"YUV420P8_TC_scale", "YUV420P8", yv12, "[81, 90, 240]", "TC", "TallyTC", "scale=3, align=9", 60, 1});
   cases.push_back(
       {"YUV420P8_Frame_digits", "YUV420P8", yv12, "[81, 90, 240]", "Frame", "TallyFrame", "digits=9, scale=1", 24, 1});
+  cases.push_back({"YUV420P8_Text_outline", "YUV420P8", yv12, "[81, 90, 240]", "Text", "TallyText",
+                   "text=\"A001C003\", box_opacity=0.0, align=7, margin=0", 24, 1});
   cases.push_back({"YUV420P8_Id_scale", "YUV420P8", yv12, "[81, 90, 240]", "Id", "TallyId", "scale=1, align=2", 24, 1});
   return cases;
 }
