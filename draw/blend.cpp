@@ -14,6 +14,7 @@ struct Matrix {
 };
 constexpr Matrix kBt601{0.299, 0.114};
 constexpr Matrix kBt709{0.2126, 0.0722};
+constexpr Matrix kBt2020{0.2627, 0.0593};
 
 template <typename T>
 T Load(const uint8_t* p) noexcept {
@@ -66,8 +67,9 @@ Blender::Blender(const PixelFormat& format, int width, int height) noexcept
   }
 }
 
-Ink Blender::InkOf(uint32_t rgb) const noexcept {
-  const double r = (rgb >> 16 & 0xFF) / 255.0, g = (rgb >> 8 & 0xFF) / 255.0, b = (rgb & 0xFF) / 255.0;
+Ink Blender::InkOf(uint32_t rgb, double white, bool bt2020) const noexcept {
+  const double r = (rgb >> 16 & 0xFF) / 255.0 * white, g = (rgb >> 8 & 0xFF) / 255.0 * white,
+               b = (rgb & 0xFF) / 255.0 * white;
   Ink ink{};
   const bool is_float = format_.sample == SampleType::kF32;
   if (format_.rgb()) {
@@ -81,7 +83,7 @@ Ink Blender::InkOf(uint32_t rgb) const noexcept {
     }
     return ink;
   }
-  const Matrix m = bt709_ ? kBt709 : kBt601;
+  const Matrix m = bt2020 ? kBt2020 : bt709_ ? kBt709 : kBt601;
   const double y = m.kr * r + (1 - m.kr - m.kb) * g + m.kb * b;
   const double pb = (b - y) / (2 * (1 - m.kb)), pr = (r - y) / (2 * (1 - m.kr));
   // 8-bit limited-range codes, then scaled as the format's levels are.

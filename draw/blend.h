@@ -51,8 +51,10 @@ class Blender {
   Blender(const PixelFormat& format, int width, int height) noexcept;
 
   // `rgb` as $RRGGBB, in limited-range YUV at the format's depth (16-235
-  // luma, 16-240 chroma, scaled; over 255 in float), full-scale RGB.
-  Ink InkOf(uint32_t rgb) const noexcept;
+  // luma, 16-240 chroma, scaled; over 255 in float), full-scale RGB. In an
+  // HDR frame its R'G'B' are scaled to `white`, the signal level of white,
+  // and YUV is BT.2020's.
+  Ink InkOf(uint32_t rgb, double white = 1.0, bool bt2020 = false) const noexcept;
 
   // `ink` over every pixel of `rect` at `opacity`. `rect` lies on whole
   // chroma samples.

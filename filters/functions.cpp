@@ -41,7 +41,7 @@ Plan PlanTallyFrame(const ClipShape& clip, const Args& a) {
 Plan PlanTallyId(const ClipShape& clip, const Args& a) { return TallyId::Make(clip, a.Int(1), a.Int(2), a.Int(3)); }
 Plan PlanTallyText(const ClipShape& clip, const Args& a) {
   const TextLook look{a.Int(6), a.Int(7), a.Float(8), a.Int(9), a.Float(10), a.Int(11), a.Int(12)};
-  return TallyText::Make(clip, a.String(1), a.Int(2), a.String(3), a.String(4), a.Bool(5), look);
+  return TallyText::Make(clip, a.String(1), a.Int(2), a.String(3), a.String(4), a.Bool(5), look, a.String(13));
 }
 sync::SyncPlanResult PlanTallySync(sync::SyncRequest clip, const Args& a) {
   clip.period = a.Float(1);
@@ -88,8 +88,9 @@ constexpr Function kFunctions[kFunctionCount] = {
       Int("box_color", kTextLook.box_color),
       Float("box_opacity", kTextLook.box_opacity),
       Int("align", kTextLook.align),
-      Int("margin", kTextLook.margin)},
-     13,
+      Int("margin", kTextLook.margin),
+      String("white", "")},
+     14,
      PlanTallyText,
      nullptr},
 };

@@ -25,7 +25,7 @@ struct Param {
   double float_default;        // an absent float
 };
 
-// TallyText's 13 and room to grow: the Args and every Function hold this many.
+// TallyText's 14 and room to grow: the Args and every Function hold this many.
 inline constexpr int kMaxParams = 16;
 
 struct Function;

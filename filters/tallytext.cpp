@@ -1,9 +1,12 @@
 #include "filters/tallytext.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstdlib>
 #include <map>
 #include <optional>
 #include <string_view>
+#include <tuple>
 #include <utility>
 
 #include "core/message.h"
@@ -157,6 +160,27 @@ std::vector<uint8_t> Dilate(const GlyphImage& g, int r) {
 
 int ToOpacity(double v) { return static_cast<int>(v * kOpaque + 0.5); }
 
+// The signal of a level in cd/m² in PQ (SMPTE ST 2084's inverse EOTF) and
+// in HLG (BT.2100 on its 1000 cd/m² reference display: the inverse of the
+// 1.2 system gamma, then the OETF).
+double PqSignal(double nits) {
+  constexpr double m1 = 2610.0 / 16384, m2 = 2523.0 / 4096 * 128;
+  constexpr double c1 = 3424.0 / 4096, c2 = 2413.0 / 4096 * 32, c3 = 2392.0 / 4096 * 32;
+  const double y = std::pow(nits / 10000, m1);
+  return std::pow((c1 + c2 * y) / (1 + c3 * y), m2);
+}
+double HlgSignal(double nits) {
+  constexpr double a = 0.17883277, b = 1 - 4 * a, c = 0.5 - a * std::log(4 * a);
+  const double scene = std::pow(std::min(nits, 1000.0) / 1000, 1 / 1.2);
+  return scene <= 1.0 / 12 ? std::sqrt(3 * scene) : a * std::log(12 * scene - b) + c;
+}
+
+// BT.2408's graphics white.
+constexpr double kGraphicsWhite = 203;
+
+enum Range { kSdr, kPq, kHlg };
+constexpr int kPqTransfer = 16, kHlgTransfer = 18;
+
 }  // namespace
 
 int TallyText::AutoSize(int frame_height) noexcept {
@@ -164,7 +188,7 @@ int TallyText::AutoSize(int frame_height) noexcept {
 }
 
 Plan TallyText::Make(const ClipShape& clip, const char* text, int start, const char* tc_start, const char* rate,
-                     int drop, const TextLook& look) {
+                     int drop, const TextLook& look, const char* white) {
   std::vector<Line> lines;
   const std::string_view source = text ? text : "";
   if (source.empty()) return Plan::Refuse("TallyText: text is empty: give the text to burn, such as \"{tc}\"");
@@ -186,6 +210,22 @@ Plan TallyText::Make(const ClipShape& clip, const char* text, int start, const c
   if (look.margin < -1)
     return Plan::Refuse(
         Message("TallyText: margin must be -1 (5%% of the frame in from each edge) or 0 or more, not %d", look.margin));
+
+  // White's signal in PQ and HLG frames.
+  double pq_white = PqSignal(kGraphicsWhite), hlg_white = HlgSignal(kGraphicsWhite);
+  if (const std::string w = white ? white : ""; w == "peak") {
+    pq_white = hlg_white = 1.0;
+  } else if (!w.empty()) {
+    char* end = nullptr;
+    const double nits = std::strtod(w.c_str(), &end);
+    if (end == w.c_str() || *end != '\0' || !(nits >= 1 && nits <= 10000))
+      return Plan::Refuse(
+          Message("TallyText: white must be \"peak\" or a level from 1 to 10000 cd/m², such as "
+                  "\"203\" (BT.2408's graphics white, the default), not \"%s\"",
+                  w.c_str()));
+    pq_white = PqSignal(nits);
+    hlg_white = HlgSignal(nits);
+  }
 
   TimecodeStart timecode{{30, 0}, 0};
   if (Uses(lines, Field::kTimecode)) {
@@ -268,8 +308,11 @@ Plan TallyText::Make(const ClipShape& clip, const char* text, int start, const c
               {},
               {},
               {}};
-  parts.ink = parts.blender.InkOf(static_cast<uint32_t>(look.color));
-  parts.box_ink = parts.blender.InkOf(static_cast<uint32_t>(look.box_color));
+  for (const auto& [range, level, bt2020] :
+       {std::tuple{kSdr, 1.0, false}, std::tuple{kPq, pq_white, true}, std::tuple{kHlg, hlg_white, true}}) {
+    parts.ink[range] = parts.blender.InkOf(static_cast<uint32_t>(look.color), level, bt2020);
+    parts.box_ink[range] = parts.blender.InkOf(static_cast<uint32_t>(look.box_color), level, bt2020);
+  }
   const bool halo = parts.box_opacity == 0;
   const int r = HaloRadius(size);
   std::map<char32_t, uint16_t> slots;
@@ -324,17 +367,20 @@ void TallyText::ForEachGlyph(int n, Fn&& fn) const noexcept {
 }
 
 void TallyText::Render(int n, const FrameView& frame) const noexcept {
-  p_.blender.Fill(frame, p_.box, p_.box_ink, p_.box_opacity);
-  const auto blend = [&](const std::vector<Glyph>& set, const Ink& ink) {
+  const int range = frame.transfer == kPqTransfer ? kPq : frame.transfer == kHlgTransfer ? kHlg : kSdr;
+  const Ink& ink = p_.ink[range];
+  const Ink& box_ink = p_.box_ink[range];
+  p_.blender.Fill(frame, p_.box, box_ink, p_.box_opacity);
+  const auto blend = [&](const std::vector<Glyph>& set, const Ink& colour) {
     ForEachGlyph(n, [&](uint16_t slot, int x, int y) {
       const Glyph& g = set[slot];
       if (g.width == 0 || g.height == 0) return;
       p_.blender.Blend(frame, Coverage{p_.coverage.data() + g.offset, g.width, g.width, g.height}, x + g.left,
-                       y + g.top, p_.box, ink, p_.opacity);
+                       y + g.top, p_.box, colour, p_.opacity);
     });
   };
-  if (!p_.halos.empty()) blend(p_.halos, p_.box_ink);
-  blend(p_.glyphs, p_.ink);
+  if (!p_.halos.empty()) blend(p_.halos, box_ink);
+  blend(p_.glyphs, ink);
 }
 
 }  // namespace tallyburn

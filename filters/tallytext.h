@@ -1,5 +1,5 @@
 // TallyText(clip, text, start, tc_start, rate, drop, size, color, opacity,
-// box_color, box_opacity, align, margin): any text in the smooth font, with
+// box_color, box_opacity, align, margin, white): any text in the smooth font, with
 // fields filled per frame ({frame}, {frame:N}, {tc}), over a box of its own
 // colour and opacity (or with an outline where there is no box), into every
 // format in our table.
@@ -33,8 +33,11 @@ class TallyText final : public Painter {
  public:
   static constexpr int kMaxFrameDigits = 10;
 
+  // `white`: "" BT.2408's graphics white in HDR frames (203 cd/m²: 58% of
+  // PQ's signal, 75% of HLG's), "peak" the signal's top, or a level in
+  // cd/m². SDR frames take white at 100%.
   static Plan Make(const ClipShape& clip, const char* text, int start, const char* tc_start, const char* rate, int drop,
-                   const TextLook& look);
+                   const TextLook& look, const char* white);
 
   // The automatic size: a line a reviewer reads without effort at any
   // frame height, 1/18 of it (60 px at 1080 lines, 40 at 720, 27 at 480),
@@ -68,7 +71,7 @@ class TallyText final : public Painter {
   struct Parts {
     Blender blender;
     PixelRect box;
-    Ink ink, box_ink;
+    Ink ink[3], box_ink[3];    // in SDR, PQ and HLG frames
     int opacity, box_opacity;  // in 1/kOpaque
     int advance;
     int64_t start;

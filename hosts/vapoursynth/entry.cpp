@@ -143,8 +143,11 @@ const VSFrame* VS_CC GetFrame(int n, int activation_reason, void* instance_data,
   if (activation_reason != arAllFramesReady) return nullptr;
   const VSFrame* source = vsapi->getFrameFilter(n, filter.source, frame_context);
   VSFrame* frame = vsapi->copyFrame(source, core);  // shares the planes and the properties until written
+  int error = 0;
+  const int64_t transfer = vsapi->mapGetInt(vsapi->getFramePropertiesRO(source), "_Transfer", 0, &error);
   vsapi->freeFrame(source);
   FrameView view{&filter.format, filter.width, filter.height, {}};
+  view.transfer = error == 0 && transfer > 0 && transfer < 256 ? static_cast<int>(transfer) : 0;
   // The core's planar RGB is AviSynth's G, B, R; VapourSynth's is R, G, B.
   static constexpr int kRgbPlanes[3] = {1, 2, 0}, kPlanes[3] = {0, 1, 2};
   const int* order = filter.format.family == Family::kPlanarRgb ? kRgbPlanes : kPlanes;

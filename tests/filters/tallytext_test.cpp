@@ -252,6 +252,14 @@ TEST_F(TallyTextTest, RefusalsSayWhatToDo) {
       {"{tc}",
        {{"rate", "25"}, {"tc_start", "1:00"}},
        "TallyText: tc_start \"1:00\" is not a timecode: give HH:MM:SS:FF, with ';' before the frames for drop-frame"},
+      {"x",
+       {{"white", "bright"}},
+       "TallyText: white must be \"peak\" or a level from 1 to 10000 cd/m², such as \"203\" (BT.2408's graphics "
+       "white, the default), not \"bright\""},
+      {"x",
+       {{"white", "0.5"}},
+       "TallyText: white must be \"peak\" or a level from 1 to 10000 cd/m², such as \"203\" (BT.2408's graphics "
+       "white, the default), not \"0.5\""},
       {"no timecode, any rate", {}, ""},
       {"0123456789ABC",
        {{"size", 100}},

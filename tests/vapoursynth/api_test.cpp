@@ -108,7 +108,7 @@ TEST_F(VsApiTest, RegistersTheFunctionsWithTheirSignatures) {
       {"TC", "clip:vnode;start:data:opt;rate:data:opt;drop:int:opt;scale:int:opt;align:int:opt;margin:int:opt;"},
       {"Text",
        "clip:vnode;text:data:opt;start:int:opt;tc_start:data:opt;rate:data:opt;drop:int:opt;size:int:opt;color:int:opt;"
-       "opacity:float:opt;box_color:int:opt;box_opacity:float:opt;align:int:opt;margin:int:opt;"},
+       "opacity:float:opt;box_color:int:opt;box_opacity:float:opt;align:int:opt;margin:int:opt;white:data:opt;"},
   };
   EXPECT_EQ(functions, expected);
 }

@@ -3,6 +3,7 @@
 // clips it refuses and how, frame properties kept, formats it does not draw
 // handed back untouched, and every format it draws giving, byte for byte,
 // the picture AviSynth+ gives for the same format through the 2.5 door.
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -120,6 +121,42 @@ TEST_F(VsTest, WhatTheMessagesAdviseWorks) {
             "");
   // A half-float clip converted to 32-bit float.
   EXPECT_EQ(VsError(Blank("RGBH", 640, 480, 100) + " | resize.Point(format=RGBS) | tally.TC()"), "");
+}
+
+// tally.Text's white follows each frame's _Transfer: BT.2408's graphics
+// white (203 cd/m²) is 58% of PQ's signal and 75% of HLG's, `white` gives
+// another level or the peak; other frames take white at 100%. Luma of the
+// text where it covers pixels whole, 10-bit (64 + signal x 876).
+TEST_F(VsTest, TextWhiteFollowsTheFramesTransfer) {
+  const std::string src = Blank("YUV444P10", 640, 360, 10, 25, 1, "[64, 512, 512]");
+  const struct {
+    const char* props;
+    const char* white;
+    int luma;
+  } cases[] = {
+      {"", "", 940},
+      {" | std.SetFrameProps(_Transfer=1)", "", 940},   // BT.709
+      {" | std.SetFrameProps(_Transfer=16)", "", 573},  // PQ, 0.5807
+      {" | std.SetFrameProps(_Transfer=18)", "", 721},  // HLG, 0.7499
+      {" | std.SetFrameProps(_Transfer=16)", ", white=\"peak\"", 940},
+      {" | std.SetFrameProps(_Transfer=16)", ", white=\"100\"", 509},  // PQ, 0.5081
+      {" | std.SetFrameProps(_Transfer=18)", ", white=\"1000\"", 940},
+  };
+  for (const auto& c : cases) {
+    const std::string chain =
+        src + c.props + " | tally.Text(text=\"IIII\", size=48, box_opacity=1.0, align=7, margin=0" + c.white + ")";
+    SCOPED_TRACE(chain);
+    const DumpedFrame frame = Frame(chain, 3);
+    ASSERT_FALSE(frame.planes.empty());
+    int high = 0;
+    const std::string& luma = frame.planes[0].bytes;
+    for (size_t i = 0; i + 1 < luma.size(); i += 2)
+      high = std::max(high, static_cast<uint8_t>(luma[i]) | static_cast<uint8_t>(luma[i + 1]) << 8);
+    EXPECT_EQ(high, c.luma);
+  }
+  EXPECT_EQ(FrameError(src + " | tally.Text(text=\"x\", white=\"bright\")", 0),
+            "Text: white must be \"peak\" or a level from 1 to 10000 cd/m², such as \"203\" (BT.2408's graphics "
+            "white, the default), not \"bright\"");
 }
 
 TEST_F(VsTest, EveryFramePropertyOfTheSourceIsKept) {
