@@ -27,6 +27,9 @@ struct FrameView {
   int width;
   int height;
   PlaneView planes[3];
+  // The frame's transfer characteristics as its host labels them (ITU-T
+  // H.273, VapourSynth's _Transfer): 16 PQ, 18 HLG; 0 where it says none.
+  int transfer = 0;
 };
 
 }  // namespace tallyburn

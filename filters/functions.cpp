@@ -5,6 +5,7 @@
 #include "filters/tallyframe.h"
 #include "filters/tallyid.h"
 #include "filters/tallytc.h"
+#include "filters/tallytext.h"
 
 namespace tallyburn {
 namespace {
@@ -18,6 +19,11 @@ constexpr int kTopCentre = 8;
 constexpr Param kClip{"clip", ArgType::kClip, 0, nullptr, 0};
 constexpr Param Int(const char* name, int def = 0) { return {name, ArgType::kInt, def, nullptr, 0}; }
 constexpr Param Float(const char* name, double def) { return {name, ArgType::kFloat, 0, nullptr, def}; }
+constexpr Param String(const char* name, const char* def) { return {name, ArgType::kString, 0, def, 0}; }
+
+// TallyText's defaults: white text over a box of black at 75%, bottom
+// centre inside the graphics-safe area, at the automatic size.
+constexpr TextLook kTextLook{};
 
 // TallySync's defaults: a mark a second, 12 dB below full scale.
 constexpr double kSyncPeriod = 1.0;
@@ -33,6 +39,10 @@ Plan PlanTallyFrame(const ClipShape& clip, const Args& a) {
   return TallyFrame::Make(clip, a.Int(1), a.Int(2), a.Int(3), a.Int(4), a.Int(5));
 }
 Plan PlanTallyId(const ClipShape& clip, const Args& a) { return TallyId::Make(clip, a.Int(1), a.Int(2), a.Int(3)); }
+Plan PlanTallyText(const ClipShape& clip, const Args& a) {
+  const TextLook look{a.Int(6), a.Int(7), a.Float(8), a.Int(9), a.Float(10), a.Int(11), a.Int(12)};
+  return TallyText::Make(clip, a.String(1), a.Int(2), a.String(3), a.String(4), a.Bool(5), look, a.String(13));
+}
 sync::SyncPlanResult PlanTallySync(sync::SyncRequest clip, const Args& a) {
   clip.period = a.Float(1);
   clip.level = a.Float(2);
@@ -90,6 +100,26 @@ constexpr Function kFunctions[kFunctionCount] = {
      3,
      nullptr,
      PlanTallySync},
+    {"TallyText",
+     "Text",
+     "any text, with {frame} and {tc} filled per frame, in the smooth font",
+     {kClip,
+      String("text", ""),
+      Int("start"),
+      String("tc_start", "00:00:00:00"),
+      String("rate", ""),
+      {"drop", ArgType::kBool, 0, nullptr, 0},
+      Int("size", kTextLook.size),
+      Int("color", kTextLook.color),
+      Float("opacity", kTextLook.opacity),
+      Int("box_color", kTextLook.box_color),
+      Float("box_opacity", kTextLook.box_opacity),
+      Int("align", kTextLook.align),
+      Int("margin", kTextLook.margin),
+      String("white", "")},
+     14,
+     PlanTallyText,
+     nullptr},
 };
 
 }  // namespace

@@ -25,7 +25,8 @@ struct Param {
   double float_default;        // an absent float
 };
 
-inline constexpr int kMaxParams = 7;
+// TallyText's 14 and room to grow: the Args and every Function hold this many.
+inline constexpr int kMaxParams = 16;
 
 struct Function;
 
@@ -74,8 +75,8 @@ struct Function {
 };
 
 // In registration order: Tallyburn, FrameTC, TallyTC, TallyFrame, TallyId,
-// TallySync.
-inline constexpr size_t kFunctionCount = 6;
+// TallySync, TallyText.
+inline constexpr size_t kFunctionCount = 7;
 std::span<const Function, kFunctionCount> Functions() noexcept;
 
 // "c[offset]i[left]i": AviSynth's signature, the same in the 2.5 and the C

@@ -101,6 +101,34 @@ const Host* ResolveHost() noexcept {
 
 const Host& Api() noexcept { return *ResolveHost(); }
 
+// Frame properties, in the hosts that have them (AviSynth+ 3.6 and later);
+// null elsewhere, where frames carry none.
+struct PropsHost {
+  avs_get_frame_props_ro_func avs_get_frame_props_ro = nullptr;
+  avs_prop_get_int_func avs_prop_get_int = nullptr;
+};
+
+const PropsHost& PropsApi() noexcept {
+  static const PropsHost host = [] {
+    PropsHost h;
+    if (void* const p = HostSymbol("avs_get_frame_props_ro")) std::memcpy(&h.avs_get_frame_props_ro, &p, sizeof p);
+    if (void* const p = HostSymbol("avs_prop_get_int")) std::memcpy(&h.avs_prop_get_int, &p, sizeof p);
+    return h;
+  }();
+  return host;
+}
+
+// The frame's _Transfer (ITU-T H.273), or 0 where it has none.
+int TransferOf(AVS_ScriptEnvironment* env, const AVS_VideoFrame* frame) noexcept {
+  const PropsHost& api = PropsApi();
+  if (api.avs_get_frame_props_ro == nullptr || api.avs_prop_get_int == nullptr) return 0;
+  const AVS_Map* props = api.avs_get_frame_props_ro(env, frame);
+  if (props == nullptr) return 0;
+  int error = 0;
+  const int64_t transfer = api.avs_prop_get_int(env, props, "_Transfer", 0, &error);
+  return error == 0 && transfer > 0 && transfer < 256 ? static_cast<int>(transfer) : 0;
+}
+
 // What a sound filter keeps: the marks and the sample type it hands out.
 struct SoundInstance {
   sync::MarkGenerator marks;
@@ -136,7 +164,9 @@ AVS_VideoFrame* AVSC_CC GetFrame(AVS_FilterInfo* fi, int n) noexcept {
   api.avs_make_writable(fi->env, &frame);
   if (api.avs_get_write_ptr_p(frame, AVS_PLANAR_Y) == nullptr) return frame;
   const auto* self = static_cast<const Instance*>(fi->user_data);
-  self->painter->Render(n, ViewOf(frame, self->format, fi->vi));
+  FrameView view = ViewOf(frame, self->format, fi->vi);
+  view.transfer = TransferOf(fi->env, frame);
+  self->painter->Render(n, view);
   return frame;
 }
 

@@ -25,7 +25,7 @@ namespace tallyburn {
 namespace {
 
 // VapourSynth's colour families as our table's: its planar RGB lies in R, G,
-// B order, and the painters draw the same picture into every RGB plane.
+// B order, handed to the painters in the core's G, B, R (GetFrame).
 constexpr struct {
   int color_family;
   Family family;
@@ -143,9 +143,16 @@ const VSFrame* VS_CC GetFrame(int n, int activation_reason, void* instance_data,
   if (activation_reason != arAllFramesReady) return nullptr;
   const VSFrame* source = vsapi->getFrameFilter(n, filter.source, frame_context);
   VSFrame* frame = vsapi->copyFrame(source, core);  // shares the planes and the properties until written
+  int error = 0;
+  const int64_t transfer = vsapi->mapGetInt(vsapi->getFramePropertiesRO(source), "_Transfer", 0, &error);
   vsapi->freeFrame(source);
   FrameView view{&filter.format, filter.width, filter.height, {}};
-  for (int k = 0; k < filter.planes; ++k) view.planes[k] = {vsapi->getWritePtr(frame, k), vsapi->getStride(frame, k)};
+  view.transfer = error == 0 && transfer > 0 && transfer < 256 ? static_cast<int>(transfer) : 0;
+  // The core's planar RGB is AviSynth's G, B, R; VapourSynth's is R, G, B.
+  static constexpr int kRgbPlanes[3] = {1, 2, 0}, kPlanes[3] = {0, 1, 2};
+  const int* order = filter.format.family == Family::kPlanarRgb ? kRgbPlanes : kPlanes;
+  for (int k = 0; k < filter.planes; ++k)
+    view.planes[k] = {vsapi->getWritePtr(frame, order[k]), vsapi->getStride(frame, order[k])};
   filter.painter->Render(n, view);
   return frame;
 }

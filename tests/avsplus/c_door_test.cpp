@@ -1,6 +1,7 @@
 // The C door against the 2.5 door in the real host: the same scripts give
 // the same bytes, defaults and messages through either library, in every
 // format the host makes, and the shipped plug-in answers like both.
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,36 @@ TEST_F(CDoorTest, RefusalsAndTypeErrorsCarryTheSameMessages) {
     EXPECT_EQ(two_five.out.rfind("error: ", 0), 0u) << script << ": " << two_five.out;
     EXPECT_EQ(c.status, two_five.status) << script;
     EXPECT_EQ(c.out, two_five.out) << script;
+  }
+}
+
+// TallyText's white follows each frame's _Transfer, which only the C
+// interface shows a plug-in: BT.2408's graphics white is 58% of PQ's
+// signal and 75% of HLG's. Luma of the text where it covers pixels whole,
+// 10-bit (64 + signal x 876).
+TEST_F(CDoorTest, TextWhiteFollowsTheFramesTransfer) {
+  const struct {
+    const char* props;
+    const char* white;
+    int luma;
+  } cases[] = {
+      {"", "", 940},
+      {".propSet(\"_Transfer\", 16)", "", 573},                 // PQ, 0.5807
+      {".propSet(\"_Transfer\", 18)", "", 721},                 // HLG, 0.7499
+      {".propSet(\"_Transfer\", 16)", ", white=\"100\"", 509},  // PQ, 0.5081
+      {".propSet(\"_Transfer\", 18)", ", white=\"peak\"", 940},
+  };
+  for (const auto& c : cases) {
+    const std::string script = std::string("BlankClip(width=640, height=360, pixel_type=\"YUV444P10\")") + c.props +
+                               ".TallyText(\"IIII\", size=48, box_opacity=1.0, align=7, margin=0" + c.white + ")";
+    SCOPED_TRACE(script);
+    const std::vector<DumpedFrame> frames = RealHost::Dump(script, 3, 1, Module::kAvisynthC);
+    ASSERT_EQ(frames.size(), 1u);
+    int high = 0;
+    const std::string& luma = frames[0].planes[0].bytes;
+    for (size_t i = 0; i + 1 < luma.size(); i += 2)
+      high = std::max(high, static_cast<uint8_t>(luma[i]) | static_cast<uint8_t>(luma[i + 1]) << 8);
+    EXPECT_EQ(high, c.luma);
   }
 }
 

@@ -23,6 +23,8 @@ constexpr const char* kCalls[] = {
     "c.TallyFrame(start=-3, digits=4, align=7, margin=1)",
     "c.TallyId()",
     "c.TallyId(start=9, align=1, scale=1)",
+    "c.TallyText(\"Reel {tc}\", size=24, color=$FFC000, box_opacity=0.5, align=5)",
+    "c.TallyText(\"{frame:6}\", box_opacity=0.0, align=7, margin=0)",
 };
 
 }  // namespace
@@ -65,6 +67,8 @@ std::vector<std::string> RefusedScripts() {
       bars + ".TallyId(scale=9)",
       bars + ".Tallyburn(offset=\"1\")",
       bars + ".TallyTC(drop=1)",
+      bars + ".TallyText(\"{time}\")",
+      bars + ".TallyText(\"x\", white=\"bright\")",
   };
 }
 

@@ -180,6 +180,12 @@ std::vector<SameBytesCase> EveryFormat() {
                      "TallyFrame",
                      {{"start", -3}, {"align", 7}, {"margin", 1}}});
     cases.push_back({std::string(f.name) + "_TallyId", source, "TallyId", {{"start", 7}, {"align", 5}}});
+    // Coloured text over a box that lets the bars through: blending and the
+    // matrix, not only levels.
+    cases.push_back({std::string(f.name) + "_TallyText",
+                     source,
+                     "TallyText",
+                     {{"text", "Reel {tc} {frame:6}"}, {"size", 20}, {"color", 0xFFC000}, {"box_color", 0x2040A0}}});
   }
   return cases;
 }

@@ -22,6 +22,9 @@ TEST_F(EntryTest, RegistersEveryFunctionInOrderWithItsSignature) {
       {"TallyFrame", "c[start]i[digits]i[scale]i[align]i[margin]i"},
       {"TallyId", "c[start]i[align]i[scale]i"},
       {"TallySync", "c[period]f[level]f"},
+      {"TallyText",
+       "c[text]s[start]i[tc_start]s[rate]s[drop]b[size]i[color]i[opacity]f[box_color]i[box_opacity]f[align]i[margin]i["
+       "white]s"},
   };
   ASSERT_EQ(env.functions().size(), std::size(expected));
   for (size_t i = 0; i < std::size(expected); ++i) {

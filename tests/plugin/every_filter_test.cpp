@@ -73,7 +73,8 @@ INSTANTIATE_TEST_SUITE_P(Filters, EveryFilterTest,
                                            FilterCase{"FrameTC", {{"orientation", 2}}, 128, 32, NotClassic()},
                                            FilterCase{"TallyTC", {}, 128, 32, {}},
                                            FilterCase{"TallyFrame", {}, 64, 32, {}},
-                                           FilterCase{"TallyId", {}, 576, 48, {}}),
+                                           FilterCase{"TallyId", {}, 576, 48, {}},
+                                           FilterCase{"TallyText", {{"text", "{frame} {tc}"}}, 256, 64, {}}),
                          [](const auto& p) { return std::string(p.param.function); });
 
 }  // namespace

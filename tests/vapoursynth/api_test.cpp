@@ -106,6 +106,9 @@ TEST_F(VsApiTest, RegistersTheFunctionsWithTheirSignatures) {
       {"Id", "clip:vnode;start:int:opt;align:int:opt;scale:int:opt;"},
       {"Sync", "clip:vnode;audio:anode:opt;period:float:opt;level:float:opt;"},
       {"TC", "clip:vnode;start:data:opt;rate:data:opt;drop:int:opt;scale:int:opt;align:int:opt;margin:int:opt;"},
+      {"Text",
+       "clip:vnode;text:data:opt;start:int:opt;tc_start:data:opt;rate:data:opt;drop:int:opt;size:int:opt;color:int:opt;"
+       "opacity:float:opt;box_color:int:opt;box_opacity:float:opt;align:int:opt;margin:int:opt;white:data:opt;"},
   };
   EXPECT_EQ(functions, expected);
 }

@@ -58,6 +58,17 @@ INSTANTIATE_TEST_SUITE_P(
             "std.BlankClip(width=640, height=72, format=RGBS, length=10, fpsnum=50, fpsden=1) | "
             "tally.TC(scale=2, align=5) | resize.Point(format=GRAYS, matrix_s=\"709\") | tally.Frame(start=-5)",
             5, 0},
+        // Text with fields over a box and with an outline, on the core's
+        // threads; a text the core refuses.
+        MemcheckCase{
+            "TextOnThreads",
+            "std.BlankClip(width=640, height=180, format=YUV420P10, length=100, fpsnum=25, fpsden=1) | "
+            "tally.Text(text=\"Reel {tc}\\n{frame:6}\", size=24) | "
+            "tally.Text(text=\"A001\", box_opacity=0.0, align=7) | std.SelectEvery(cycle=10, offsets=[9, 0, 5])",
+            12, 0},
+        MemcheckCase{"TextRefused",
+                     "std.BlankClip(width=320, height=72, format=GRAY8, length=10) | tally.Text(text=\"{nope}\")", 1,
+                     3},
         MemcheckCase{"PassedThrough",
                      "std.BlankClip(width=640, height=72, format=YUV420P9, length=10) | tally.TC() | tally.Id()", 3, 0},
         // Refused after the clip was taken: its reference goes back.

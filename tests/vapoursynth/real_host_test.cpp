@@ -3,6 +3,7 @@
 // clips it refuses and how, frame properties kept, formats it does not draw
 // handed back untouched, and every format it draws giving, byte for byte,
 // the picture AviSynth+ gives for the same format through the 2.5 door.
+#include <algorithm>
 #include <map>
 #include <string>
 #include <utility>
@@ -120,6 +121,42 @@ TEST_F(VsTest, WhatTheMessagesAdviseWorks) {
             "");
   // A half-float clip converted to 32-bit float.
   EXPECT_EQ(VsError(Blank("RGBH", 640, 480, 100) + " | resize.Point(format=RGBS) | tally.TC()"), "");
+}
+
+// tally.Text's white follows each frame's _Transfer: BT.2408's graphics
+// white (203 cd/m²) is 58% of PQ's signal and 75% of HLG's, `white` gives
+// another level or the peak; other frames take white at 100%. Luma of the
+// text where it covers pixels whole, 10-bit (64 + signal x 876).
+TEST_F(VsTest, TextWhiteFollowsTheFramesTransfer) {
+  const std::string src = Blank("YUV444P10", 640, 360, 10, 25, 1, "[64, 512, 512]");
+  const struct {
+    const char* props;
+    const char* white;
+    int luma;
+  } cases[] = {
+      {"", "", 940},
+      {" | std.SetFrameProps(_Transfer=1)", "", 940},   // BT.709
+      {" | std.SetFrameProps(_Transfer=16)", "", 573},  // PQ, 0.5807
+      {" | std.SetFrameProps(_Transfer=18)", "", 721},  // HLG, 0.7499
+      {" | std.SetFrameProps(_Transfer=16)", ", white=\"peak\"", 940},
+      {" | std.SetFrameProps(_Transfer=16)", ", white=\"100\"", 509},  // PQ, 0.5081
+      {" | std.SetFrameProps(_Transfer=18)", ", white=\"1000\"", 940},
+  };
+  for (const auto& c : cases) {
+    const std::string chain =
+        src + c.props + " | tally.Text(text=\"IIII\", size=48, box_opacity=1.0, align=7, margin=0" + c.white + ")";
+    SCOPED_TRACE(chain);
+    const DumpedFrame frame = Frame(chain, 3);
+    ASSERT_FALSE(frame.planes.empty());
+    int high = 0;
+    const std::string& luma = frame.planes[0].bytes;
+    for (size_t i = 0; i + 1 < luma.size(); i += 2)
+      high = std::max(high, static_cast<uint8_t>(luma[i]) | static_cast<uint8_t>(luma[i + 1]) << 8);
+    EXPECT_EQ(high, c.luma);
+  }
+  EXPECT_EQ(FrameError(src + " | tally.Text(text=\"x\", white=\"bright\")", 0),
+            "Text: white must be \"peak\" or a level from 1 to 10000 cd/m², such as \"203\" (BT.2408's graphics "
+            "white, the default), not \"bright\"");
 }
 
 TEST_F(VsTest, EveryFramePropertyOfTheSourceIsKept) {
@@ -265,6 +302,11 @@ std::vector<SameBytesCase> EveryFormat() {
         {vs + "_TC", vs, f, color, "TC", "TallyTC", "start=\"00:59:59;28\", scale=2, align=5, margin=3", 30000, 1001});
     cases.push_back({vs + "_Frame", vs, f, color, "Frame", "TallyFrame", "start=-3, align=7, margin=1", 50, 1});
     cases.push_back({vs + "_Id", vs, f, color, "Id", "TallyId", "start=7, align=5", 30000, 1001});
+    // Coloured text half over the picture: blending, the matrix and the
+    // planes' order, not only levels.
+    cases.push_back({vs + "_Text", vs, f, color, "Text", "TallyText",
+                     "text=\"Reel {tc} {frame:6}\", size=20, color=16760832, box_color=2113696, box_opacity=0.5", 30000,
+                     1001});
   }
   // Arguments that take other paths: another rate than the clip's, a
   // larger box, padded digits, a strip at a scale given.
@@ -274,6 +316,8 @@ std::vector<SameBytesCase> EveryFormat() {
   cases.push_back({"YUV420P8_TC_scale", "YUV420P8", yv12, "[81, 90, 240]", "TC", "TallyTC", "scale=3, align=9", 60, 1});
   cases.push_back(
       {"YUV420P8_Frame_digits", "YUV420P8", yv12, "[81, 90, 240]", "Frame", "TallyFrame", "digits=9, scale=1", 24, 1});
+  cases.push_back({"YUV420P8_Text_outline", "YUV420P8", yv12, "[81, 90, 240]", "Text", "TallyText",
+                   "text=\"A001C003\", box_opacity=0.0, align=7, margin=0", 24, 1});
   cases.push_back({"YUV420P8_Id_scale", "YUV420P8", yv12, "[81, 90, 240]", "Id", "TallyId", "scale=1, align=2", 24, 1});
   return cases;
 }
