@@ -139,7 +139,7 @@ std::string FunctionsHelp() {
   constexpr size_t kColumn = 43;
   std::string out = "Filters (from the plug-in):\n";
   for (const Function& f : Functions())
-    out += Columns(FunctionSignature(f), Wrap(f.summary, kWidth - kColumn), kColumn);
+    out += Columns(FunctionSignature(f, kWidth, 2), Wrap(f.summary, kWidth - kColumn), kColumn);
   return out;
 }
 
@@ -148,7 +148,16 @@ std::string FunctionsHelp() {
 std::string DefaultText(const Param& param) {
   switch (param.type) {
     case ArgType::kClip: return "";
-    case ArgType::kInt: return std::to_string(param.int_default);
+    case ArgType::kInt: {
+      // Colours as scripts write them.
+      const std::string name = param.name;
+      if (name.size() >= 5 && name.compare(name.size() - 5, 5, "color") == 0) {
+        char text[16];
+        std::snprintf(text, sizeof text, "$%06X", static_cast<unsigned>(param.int_default) & 0xFFFFFFu);
+        return text;
+      }
+      return std::to_string(param.int_default);
+    }
     case ArgType::kBool: return "auto";
     case ArgType::kString: return std::string("\"") + param.string_default + "\"";
     case ArgType::kFloat: {
@@ -162,12 +171,25 @@ std::string DefaultText(const Param& param) {
   return "";
 }
 
-std::string FunctionSignature(const Function& function) {
+std::string FunctionSignature(const Function& function, size_t width, size_t margin) {
   std::string s = std::string(function.name) + "(";
+  const size_t indent = margin + s.size();
+  size_t line = 0;  // where the current line starts in `s`, less the margin
   for (int k = 0; k < function.param_count; ++k) {
     const Param& p = function.params[k];
-    s += (k > 0 ? ", " : "") + std::string(p.name);
-    if (p.type != ArgType::kClip) s += "=" + DefaultText(p);
+    std::string param = p.name;
+    if (p.type != ArgType::kClip) param += "=" + DefaultText(p);
+    if (k > 0) {
+      s += ",";
+      // A parameter that would run past `width` starts a line under the first.
+      if (margin + s.size() - line + 1 + param.size() + 1 > width) {
+        s += "\n" + std::string(indent, ' ');
+        line = s.size() - indent + margin;
+      } else {
+        s += " ";
+      }
+    }
+    s += param;
   }
   return s + ")";
 }

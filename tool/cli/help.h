@@ -3,6 +3,9 @@
 // tool/media/outputs.cpp) and the plug-in's functions (filters/functions.h).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+
 #include <string>
 
 #include "filters/functions.h"
@@ -14,7 +17,9 @@ std::string VerifyHelp();  // tallyburn verify --help
 
 // `TallyTC(clip, start="00:00:00:00", rate="", drop=auto, ...)`: each
 // parameter with its default; a bool without one of its own is `auto`.
-std::string FunctionSignature(const Function& function);
+// Lines longer than `width` (counting a left `margin` the caller adds to
+// the first) go on under the first parameter.
+std::string FunctionSignature(const Function& function, size_t width = SIZE_MAX, size_t margin = 0);
 // One parameter's default as the signature shows it: 0, "", auto, 1.0.
 std::string DefaultText(const Param& param);
 
