@@ -37,18 +37,24 @@ class Reader {
 
  private:
   struct Edge {
-    float x;  // where the line crosses halfway between the levels either side
+    float x;         // where the line crosses halfway between the levels either side
+    float from, to;  // those levels: the extremes the line swings between
     bool rising;
   };
-  std::optional<uint32_t> ReadLine(const LumaView& luma, int y, float swing);  // line_ loaded
+
+  std::optional<uint32_t> ReadLine(const LumaView& luma, int y, float swing, bool merged);  // line_ loaded
+  std::optional<uint32_t> ReadSwings(const LumaView& luma, int y);
+  std::optional<uint32_t> ReadEdges(const LumaView& luma, int y);
   std::optional<uint32_t> ReadClock(const LumaView& luma, int y, size_t first);
   void LoadLine(const LumaView& luma, int y, std::vector<float>& out) const;
   void FindEdges(float swing);
+  bool MergeHalos();
 
   std::vector<float> line_, below_;
   std::vector<Edge> edges_;
   int last_y_ = -1;
-  float last_swing_ = 0;
+  float last_swing_ = 0, swing_ = 0;
+  bool last_merged_ = false, merged_swing_ = false;  // the swing's halos dropped
 };
 
 }  // namespace tallyburn::framecode
