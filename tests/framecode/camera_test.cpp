@@ -1,6 +1,6 @@
 // The frame code read back from what a camera filming a screen and a TV's
-// vivid picture mode make of it: strips drawn into 640x360 frames, darkened
-// at the edges, sharpened, dimmed and encoded by ffmpeg, then read from the
+// vivid picture mode make of it: strips drawn into 640x360 frames, turned,
+// warped, blurred, sharpened and encoded by ffmpeg, then read from the
 // result's luma. The frames listed must read their own number; no frame may
 // read another.
 #include <gtest/gtest.h>
@@ -119,19 +119,39 @@ TEST_P(CameraTest, ReadsItsOwnNumbersAndNeverAnother) {
 
 const std::string kSvtAv1 = "-c:v libsvtav1 -crf 50 -preset 12 -pix_fmt yuv420p -f matroska - | ffmpeg -v error -i -";
 
-INSTANTIATE_TEST_SUITE_P(Ffmpeg, CameraTest,
-                         ::testing::Values(
-                             // A screen's falloff at the picture's edges.
-                             Camera{"vignette", "-vf vignette=PI/3", nullptr, kEvery},
-                             // A TV's vivid mode: sharpened, then contrast pushed until whites clip.
-                             Camera{"vivid", "-vf unsharp=5:5:1.5,eq=contrast=1.3", nullptr, kEvery},
-                             Camera{"vivid_strong", "-vf unsharp=5:5:2.5,eq=contrast=1.6", nullptr, kEvery},
-                             // A dim room: little contrast, lifted and grainy.
-                             Camera{"low_light", "-vf eq=contrast=0.35:brightness=-0.2,noise=alls=12:allf=t", nullptr,
-                                    kEvery},
-                             // A low-rate AV1 encode.
-                             Camera{"svt_av1_crf50", kSvtAv1, "libsvtav1", kEvery}),
-                         [](const auto& p) { return std::string(p.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Ffmpeg, CameraTest,
+    ::testing::Values(
+        // Turned: 1 degree is 10 pixels of slope over the strip's 560.
+        Camera{"turned_1", "-vf rotate=1*PI/180", nullptr, kEvery},
+        Camera{"turned_2", "-vf rotate=-2*PI/180", nullptr, kEvery},
+        Camera{"turned_5", "-vf rotate=5*PI/180", nullptr, kEvery},
+        Camera{"turned_10", "-vf rotate=10*PI/180", nullptr, kEvery},
+        Camera{"turned_back_10", "-vf rotate=-10*PI/180", nullptr, kEvery},
+        // Filmed from off the axis, and through a wide lens.
+        Camera{"keystone", "-vf perspective=x0=30:y0=20:x1=610:y1=0:x2=0:y2=360:x3=640:y3=330", nullptr, kEvery},
+        // (The picture moved up first: the lens bends rows away from its middle.)
+        Camera{"barrel", "-vf crop=640:300:0:100,pad=640:360,lenscorrection=k1=0.15:k2=0.05", nullptr, kEvery},
+        Camera{"barrel_turned", "-vf rotate=3*PI/180,crop=640:300:0:90,pad=640:360,lenscorrection=k1=0.1:k2=0.05",
+               nullptr, kEvery},
+        Camera{"vignette", "-vf vignette=PI/3", nullptr, kEvery},
+        Camera{"blurred_turned", "-vf rotate=-4*PI/180,gblur=sigma=1.5", nullptr, kEvery},
+        Camera{"noisy_turned", "-vf rotate=2*PI/180,noise=alls=25:allf=t", nullptr, kEvery},
+        // A TV's vivid mode: sharpened, then contrast pushed until whites clip.
+        Camera{"vivid", "-vf unsharp=5:5:1.5,eq=contrast=1.3", nullptr, kEvery},
+        Camera{"vivid_strong", "-vf unsharp=5:5:2.5,eq=contrast=1.6", nullptr, kEvery},
+        Camera{"vivid_turned", "-vf rotate=1.5*PI/180,unsharp=5:5:1.5,eq=contrast=1.3", nullptr, kEvery},
+        // A dim room: little contrast, lifted and grainy.
+        Camera{"low_light", "-vf eq=contrast=0.35:brightness=-0.2,noise=alls=12:allf=t", nullptr, kEvery},
+        // The whole camera: turned, warped, soft, dark corners and grain.
+        Camera{"camera",
+               "-vf rotate=2.5*PI/180,perspective=x0=10:y0=8:x1=630:y1=0:x2=0:y2=360:x3=640:y3=350,"
+               "lenscorrection=k1=-0.08,vignette=PI/4,gblur=sigma=1,noise=alls=8:allf=t",
+               nullptr, kEvery},
+        // A low-rate AV1 encode, flat and turned.
+        Camera{"svt_av1_crf50", kSvtAv1, "libsvtav1", kEvery},
+        Camera{"svt_av1_crf50_turned", "-vf rotate=2*PI/180 " + kSvtAv1, "libsvtav1", kEvery}),
+    [](const auto& p) { return std::string(p.param.name); });
 
 }  // namespace
 }  // namespace tallyburn::framecode
