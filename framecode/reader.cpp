@@ -507,10 +507,15 @@ bool Reader::FitPath(const Fragment& seed, double angle, Path* path) const {
     // Nor the first and last: at the row's ends only the lines that cross
     // it towards its middle hold pieces of it, so their median is off the
     // row's middle; the path goes on straight there.
-    if (last - first >= 6) {
+    if (first >= 0 && last - first >= 6) {
       have[first] = have[last] = false;
-      while (!have[first]) ++first;
-      while (!have[last]) --last;
+      const int from = first, to = last;
+      first = last = -1;
+      for (int i = from; i <= to; ++i) {
+        if (!have[i]) continue;
+        if (first < 0) first = i;
+        last = i;
+      }
     }
     if (first < 0 || last - first < 2) return false;
     // Stretches with no pieces between others: straight across.
