@@ -1,7 +1,6 @@
 #include "framecode/reader.h"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -233,6 +232,12 @@ std::optional<uint32_t> Reader::ReadClock(const LumaView& luma, int y, size_t fi
       (first + kClockRuns + 1 < edges_.size() ? e[kClockRuns + 1].x : static_cast<double>(line_.size())) -
       e[kClockRuns].x;
   if (module < kSmallestModule) return std::nullopt;
+  // The border: a module before the clock and two after its last edge (its
+  // last module and the border), by their widths on a scan line, first, as
+  // that rules out most places; by their levels (below) where halos were
+  // dropped, which move the edges beside the border, and along a path.
+  const bool level_border = halos_dropped_ || path_ != nullptr;
+  if (!level_border && (before < module * 0.6 || after < module * 1.4)) return std::nullopt;
   for (int k = 0; k < kClockRuns; ++k)
     if (std::abs(e[k + 1].x - e[k].x - module) > module * kRunTolerance) return std::nullopt;
 
@@ -270,6 +275,23 @@ std::optional<uint32_t> Reader::ReadClock(const LumaView& luma, int y, size_t fi
     return sum / static_cast<float>(to - from + 1);
   };
   const auto level = [&](const std::vector<float>& line, int k) { return level_at(line, centre[k], half[k]); };
+  // The border, where its width on the line was not checked (above): dark
+  // for a module before the clock and after its last dark module, as dark
+  // as the eight clock modules beside it, nearer their dark than a quarter
+  // of the way to their light.
+  const auto dark_enough = [&](int from) {
+    float light_sum = 0, dark_sum = 0;
+    for (int k = from; k < from + 8; ++k) (k % 2 == 0 ? light_sum : dark_sum) += level(line_, k);
+    return (dark_sum * 3 + light_sum) / 16;
+  };
+  const double step = centre[1] - centre[0], last_step = centre[kModules - 1] - centre[kModules - 2];
+  if (before < module * 0.6 && level_at(line_, centre[0] - step, half[0]) > dark_enough(0)) return std::nullopt;
+  if (after < module * 1.4) {
+    const float most = dark_enough(kClockRuns - 7);  // modules 60 to 67
+    if (level(line_, kModules - 1) > most ||
+        level_at(line_, centre[kModules - 1] + last_step, half[kModules - 1]) > most)
+      return std::nullopt;
+  }
   // The clock's own levels set the threshold for the data row: medians of
   // its light and dark modules, which a halo, a clipped white, noise or a
   // smeared block in a few of them do not move.
@@ -278,25 +300,29 @@ std::optional<uint32_t> Reader::ReadClock(const LumaView& luma, int y, size_t fi
     levels[k] = level(line_, k);
     (k % 2 == 0 ? lights[k / 2] : darks[k / 2]) = levels[k];
   }
-  const float light = Median(lights, kLightRuns), dark = Median(darks, kDarkRuns), middle = (light + dark) / 2;
+  if (level_border) {
+    // There, a texture passes for a clock more often: a clock's modules are
+    // each lighter or darker than both neighbours, all but a few.
+    int out_of_turn = 0;
+    for (int k = 1; k + 1 < kClockRuns; ++k)
+      if ((k % 2 == 0) != (levels[k] > std::max(levels[k - 1], levels[k + 1])) &&
+          (k % 2 != 0) != (levels[k] < std::min(levels[k - 1], levels[k + 1])))
+        ++out_of_turn;
+    if (out_of_turn > 3) return std::nullopt;
+  }
+  const float light = Median(lights, kLightRuns), dark = Median(darks, kDarkRuns);
   if (light - dark < kLeastLevels) return std::nullopt;
-  // The border: dark for a module before the clock and after its last dark
-  // module, by its width on the line, or by its level where a halo moved
-  // the edges beside it.
-  const double step = centre[1] - centre[0], last_step = centre[kModules - 1] - centre[kModules - 2];
-  if (before < module * 0.6 && level_at(line_, centre[0] - step, half[0]) > middle) return std::nullopt;
-  if (after < module * 1.4 && (level(line_, kModules - 1) > middle ||
-                               level_at(line_, centre[kModules - 1] + last_step, half[kModules - 1]) > middle))
-    return std::nullopt;
 
   // The data row is the next module row: on a scan line, the same place in
   // it as the scan line in the clock's; along a path, a module across it.
   if (path_ != nullptr) {
     SamplePath(luma, *path_, path_across_, module, module / 5, below_);
+    below_y_ = -1;
   } else {
     const int data_y = y + static_cast<int>(std::lround(module));
     if (data_y >= luma.height) return std::nullopt;
-    LoadLine(luma, data_y, below_);
+    if (data_y != below_y_) LoadLine(luma, data_y, below_);  // other clocks on the line may share it
+    below_y_ = data_y;
   }
   double data[kModules];
   for (int k = 0; k < kModules; ++k) data[k] = level(below_, k);
@@ -327,11 +353,21 @@ std::optional<uint32_t> Reader::ReadClock(const LumaView& luma, int y, size_t fi
   auto number = read_row([&](int) { return std::pair<double, double>(light, dark); });
   if (!number) {
     number = read_row([&](int k) {
+      // Means of each level's modules near k less the highest and lowest:
+      // one damaged module on either side does not move them, and they
+      // need no sort.
       const int from = std::max(0, k - kLocalReach), to = std::min(kClockRuns - 1, k + kLocalReach);
-      float near_light[kLocalReach + 1] = {}, near_dark[kLocalReach + 1] = {};
-      int lights_near = 0, darks_near = 0;
-      for (int i = from; i <= to; ++i) (i % 2 == 0 ? near_light[lights_near++] : near_dark[darks_near++]) = levels[i];
-      return std::pair<double, double>(Median(near_light, lights_near), Median(near_dark, darks_near));
+      double sum[2] = {}, low[2] = {1e9, 1e9}, high[2] = {-1e9, -1e9};
+      int count[2] = {};
+      for (int i = from; i <= to; ++i) {
+        const int dark_module = i % 2;
+        sum[dark_module] += levels[i];
+        low[dark_module] = std::min<double>(low[dark_module], levels[i]);
+        high[dark_module] = std::max<double>(high[dark_module], levels[i]);
+        ++count[dark_module];
+      }
+      return std::pair<double, double>((sum[0] - low[0] - high[0]) / (count[0] - 2),
+                                       (sum[1] - low[1] - high[1]) / (count[1] - 2));
     });
   }
   if (number) found_x_ = path_x0_ + centre[kModules / 2];
@@ -368,7 +404,10 @@ std::optional<uint32_t> Reader::ReadEdges(const LumaView& luma, int y) {
 std::optional<uint32_t> Reader::ReadLine(const LumaView& luma, int y, float swing, bool merged) {
   FindEdges(swing);
   if (merged) MergeHalos();
-  return ReadEdges(luma, y);
+  halos_dropped_ = merged;
+  const auto number = ReadEdges(luma, y);
+  halos_dropped_ = false;
+  return number;
 }
 
 // The strip on line_ (loaded or sampled): at each swing, then at the
@@ -385,7 +424,10 @@ std::optional<uint32_t> Reader::ReadSwings(const LumaView& luma, int y) {
   if (!MergeHalos()) return std::nullopt;
   swing_ = kSwings[std::size(kSwings) - 1];
   merged_swing_ = true;
-  return ReadEdges(luma, y);
+  halos_dropped_ = true;
+  const auto number = ReadEdges(luma, y);
+  halos_dropped_ = false;
+  return number;
 }
 
 // The picture along a path from x = path_x0_ on, `across` pixels off it
@@ -440,14 +482,14 @@ std::optional<uint32_t> Reader::ReadPath(const LumaView& luma, const Path& path)
 // A path through `seed` at `angle`, fitted to the pieces of clock of its
 // period near it: in each stretch of a few modules along x, the median line
 // of the pieces there, which the pieces of other rows do not move.
-bool Reader::FitPath(const Fragment& seed, double angle, Path* path) const {
+bool Reader::FitPath(const Fragment& seed, double angle, Path* path) {
   const double period = (seed.x1 - seed.x0) / seed.intervals, xs = (seed.x0 + seed.x1) / 2;
   const double step = std::max(4 * period, 2 * kModules * period * 1.2 / (kMostAnchors - 1));
   const int count = std::min(kMostAnchors, 2 * static_cast<int>(kModules * period * 1.2 / step) + 1);
   const double x0 = xs - (count / 2) * step;  // the anchors' x, the same in every pass
   Path p{x0, step, count, {}, period, std::tan(angle), std::tan(angle)};
   for (int i = 0; i < count; ++i) p.ys[i] = seed.y + (x0 + i * step - xs) * std::tan(angle);
-  std::vector<float> ys[kMostAnchors];
+  auto& ys = anchor_ys_;
   for (const double window : {1.0, 0.8, 0.6, 0.6}) {  // the whole clock row, then nearer its middle
     for (auto& v : ys) v.clear();
     const double top = std::min(p.y(x0), p.y(x0 + (count - 1) * step)) - step * std::tan(kMostTurn);
@@ -457,6 +499,10 @@ bool Reader::FitPath(const Fragment& seed, double angle, Path* path) const {
     for (; it != fragments_.end() && it->y <= bottom + period; ++it) {
       const double gp = (it->x1 - it->x0) / it->intervals;
       if (std::abs(gp - period) > period * kPeriodTolerance) continue;
+      // Passed over where both ends and the middle are on one side, clear of the path.
+      const double off0 = it->y - p.y(it->x0), off1 = it->y - p.y(it->x1), off2 = it->y - p.y((it->x0 + it->x1) / 2);
+      const double clear = window * period;
+      if ((off0 > clear && off1 > clear && off2 > clear) || (off0 < -clear && off1 < -clear && off2 < -clear)) continue;
       for (int k = 0; k < it->intervals; ++k) {
         const double x = it->x0 + (k + 0.5) * gp;
         const int i = static_cast<int>(std::lround((x - x0) / step));
@@ -547,35 +593,30 @@ bool Reader::FitPath(const Fragment& seed, double angle, Path* path) const {
 // seeds, each with the angle most pieces of its period near it line up at,
 // and a path fitted through them read like a scan line.
 std::optional<uint32_t> Reader::SearchPaths(const LumaView& luma) {
-  static const auto turns = [] {
-    std::array<std::array<double, 3>, kTurns> t{};  // angle, cos, sin
-    for (int a = 0; a < kTurns; ++a) {
-      const double angle = -kMostTurn + 2 * kMostTurn * a / (kTurns - 1);
-      t[a] = {angle, std::cos(angle), std::sin(angle)};
-    }
-    return t;
-  }();
   // A piece on a path already tried (near it, of its period) is of the
   // same row, or grating, and seeds nothing new.
-  Path tried[kSeeds];
-  int paths = 0;
-  const auto on_tried = [&](const Fragment& g) {
-    const double period = (g.x1 - g.x0) / g.intervals, x = (g.x0 + g.x1) / 2;
-    return std::any_of(tried, tried + paths, [&](const Path& p) {
-      return std::abs(p.y(x) - g.y) <= p.module && std::abs(p.module - period) <= period * kPeriodTolerance;
-    });
+  spent_.assign(fragments_.size(), 0);
+  const auto spend = [&](const Path& p) {
+    const double top = std::min(p.y(0), p.y(luma.width)) - p.module,
+                 bottom = std::max(p.y(0), p.y(luma.width)) + p.module;
+    for (size_t i = 0; i < fragments_.size(); ++i) {
+      const Fragment& g = fragments_[i];
+      if (g.y < top || g.y > bottom) continue;
+      const double period = (g.x1 - g.x0) / g.intervals;
+      if (std::abs(p.y((g.x0 + g.x1) / 2) - g.y) <= p.module &&
+          std::abs(p.module - period) <= period * kPeriodTolerance)
+        spent_[i] = 1;
+    }
   };
-  const Fragment* used[kSeeds];
+  constexpr double kTurnStep = 2 * kMostTurn / (kTurns - 1);
   for (int s = 0; s < kSeeds; ++s) {
     // The longest piece on no path tried.
-    const Fragment* seed = nullptr;
-    for (const Fragment& g : fragments_)
-      if ((seed == nullptr || g.intervals > seed->intervals) && !on_tried(g) &&
-          std::find(used, used + s, &g) == used + s)
-        seed = &g;
-    if (seed == nullptr) break;
-    used[s] = seed;
-    const Fragment& f = *seed;
+    size_t seed = fragments_.size();
+    for (size_t i = 0; i < fragments_.size(); ++i)
+      if (!spent_[i] && (seed == fragments_.size() || fragments_[i].intervals > fragments_[seed].intervals)) seed = i;
+    if (seed == fragments_.size()) break;
+    spent_[seed] = 1;
+    const Fragment& f = fragments_[seed];
     const double period = (f.x1 - f.x0) / f.intervals, xs = (f.x0 + f.x1) / 2;
     const double reach = kModules * period * 1.2, reach_y = reach * std::tan(kMostTurn) + period;
     double votes[kTurns] = {};
@@ -583,14 +624,19 @@ std::optional<uint32_t> Reader::SearchPaths(const LumaView& luma) {
                                [](const Fragment& g, double v) { return g.y < v; });
     // Each piece's ends and middle: a piece ends where its line leaves the
     // row, so at the right angle all three are on it, a long piece's too.
+    // A point votes for the angles of the lines through the seed that pass
+    // within 3/4 of a module of it; points near the seed fit every angle and
+    // are passed over.
     for (; it != fragments_.end() && it->y <= f.y + reach_y; ++it) {
       const double gp = (it->x1 - it->x0) / it->intervals, dy = it->y - f.y;
       if (std::abs(gp - period) > period * kPeriodTolerance) continue;
       for (const double x : {static_cast<double>(it->x0), (it->x0 + it->x1) / 2.0, static_cast<double>(it->x1)}) {
-        const double dx = x - xs;
-        if (std::abs(dx) > reach) continue;
-        for (int a = 0; a < kTurns; ++a)
-          if (std::abs(dy * turns[a][1] - dx * turns[a][2]) <= period * 0.75) votes[a] += it->intervals;
+        const double dx = x - xs, r = std::hypot(dx, dy);
+        if (std::abs(dx) > reach || std::abs(dx) < 4 * period) continue;
+        const double along = std::atan(dy / dx), half = std::asin(std::min(1.0, period * 0.75 / r));
+        const int from = std::max(0, static_cast<int>(std::ceil((along - half + kMostTurn) / kTurnStep)));
+        const int to = std::min(kTurns - 1, static_cast<int>(std::floor((along + half + kMostTurn) / kTurnStep)));
+        for (int a = from; a <= to; ++a) votes[a] += it->intervals;
       }
     }
     int best = kTurns / 2;  // level, unless another angle has more
@@ -598,13 +644,14 @@ std::optional<uint32_t> Reader::SearchPaths(const LumaView& luma) {
       if (votes[a] > votes[best] || (votes[a] == votes[best] && std::abs(a - kTurns / 2) < std::abs(best - kTurns / 2)))
         best = a;
     Path path;
-    if (!FitPath(f, turns[best][0], &path)) {
+    const double angle = -kMostTurn + best * kTurnStep;
+    if (!FitPath(f, angle, &path)) {
       // Not tried again from another piece of the same line.
-      const double slope = std::tan(turns[best][0]);
-      tried[paths++] = Path{xs, 1, 2, {static_cast<double>(f.y), f.y + slope}, period, slope, slope};
+      const double slope = std::tan(angle);
+      spend(Path{xs, 1, 2, {static_cast<double>(f.y), f.y + slope}, period, slope, slope});
       continue;
     }
-    tried[paths++] = path;
+    spend(path);
     if (const auto number = ReadPath(luma, path)) return number;
   }
   return std::nullopt;
@@ -614,6 +661,7 @@ std::optional<uint32_t> Reader::Read(const LumaView& luma) {
   if (luma.data == nullptr || luma.width <= 0 || luma.height <= 0 || luma.stride < luma.bytes_per_sample ||
       (luma.bytes_per_sample != 1 && luma.bytes_per_sample != 2 && luma.bytes_per_sample != 4))
     return std::nullopt;
+  below_y_ = -1;  // a new picture
   if (last_on_path_) {
     if (const auto number = ReadPath(luma, last_path_)) return number;
   } else if (last_y_ >= 0 && last_y_ < luma.height) {

@@ -91,14 +91,16 @@ class Reader {
   bool MergeHalos();
   void CollectFragments(int y);
   std::optional<uint32_t> SearchPaths(const LumaView& luma);
-  bool FitPath(const Fragment& seed, double angle, Path* path) const;
+  bool FitPath(const Fragment& seed, double angle, Path* path);
   std::optional<uint32_t> ReadPath(const LumaView& luma, const Path& path);
   void SamplePath(const LumaView& luma, const Path& path, double across, double modules, double spread,
                   std::vector<float>& out) const;
 
   std::vector<float> line_, below_;
   std::vector<Edge> edges_;
-  std::vector<Fragment> fragments_;   // the scan's, top line first
+  std::vector<Fragment> fragments_;  // the scan's, top line first
+  std::vector<uint8_t> spent_;       // fragments on a path tried
+  std::vector<float> anchor_ys_[kMostAnchors];
   const Path* path_ = nullptr;        // the path line_ was sampled along, or none for a scan line
   double path_across_ = 0;            // how far off the path line_ was sampled
   int path_x0_ = 0, path_width_ = 0;  // the x line_ starts at, and its length, along the path
@@ -108,6 +110,8 @@ class Reader {
   int last_y_ = -1;
   float last_swing_ = 0, swing_ = 0;
   bool last_merged_ = false, merged_swing_ = false;  // the swing's halos dropped
+  bool halos_dropped_ = false;                       // from the edges being read
+  int below_y_ = -1;                                 // the line below_ holds, or -1
 };
 
 }  // namespace tallyburn::framecode
