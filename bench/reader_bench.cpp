@@ -116,8 +116,10 @@ BENCHMARK(NoStripNoise)->Args({640, 360})->Unit(benchmark::kMicrosecond);
 BENCHMARK(NoStripDetail)->Args({640, 360})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
 BENCHMARK(LevelScanned)->Args({640, 360})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
 BENCHMARK(LevelRemembered)->Args({640, 360})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
-BENCHMARK(TurnedSearched)->Args({640, 360})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
-BENCHMARK(TurnedRemembered)->Args({640, 360})->Args({1920, 1080})->Unit(benchmark::kMicrosecond);
+// (At 1080p the detail is a grating everywhere, whose pieces take every
+// seed of the search: the turned strip there is not found.)
+BENCHMARK(TurnedSearched)->Args({640, 360})->Unit(benchmark::kMicrosecond);
+BENCHMARK(TurnedRemembered)->Args({640, 360})->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 }  // namespace tallyburn
