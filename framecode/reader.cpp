@@ -47,7 +47,7 @@ constexpr int kTurns = 49;
 // Paths tried, each seeded by the longest piece on none tried before, and
 // the periods of other pieces taken to be the same clock's (seen at an
 // angle, the modules differ along the row).
-constexpr int kSeeds = 12;
+constexpr int kSeeds = 8;
 constexpr double kPeriodTolerance = 0.25;
 
 float Median(float* v, int n) {
@@ -110,6 +110,13 @@ float Bilinear(const LumaView& luma, double x, double y) {
   const int x0 = std::min(static_cast<int>(x), luma.width - 1), y0 = std::min(static_cast<int>(y), luma.height - 1);
   const int x1 = std::min(x0 + 1, luma.width - 1), y1 = std::min(y0 + 1, luma.height - 1);
   const float fx = static_cast<float>(x - x0), fy = static_cast<float>(y - y0);
+  if (luma.bytes_per_sample == 1) {  // the common case, without a switch per sample
+    const uint8_t* a = luma.data + y0 * luma.pitch;
+    const uint8_t* b = luma.data + y1 * luma.pitch;
+    const ptrdiff_t s0 = static_cast<ptrdiff_t>(x0) * luma.stride, s1 = static_cast<ptrdiff_t>(x1) * luma.stride;
+    const float top = a[s0] * (1 - fx) + a[s1] * fx, bottom = b[s0] * (1 - fx) + b[s1] * fx;
+    return (top * (1 - fy) + bottom * fy) * (1.0f / 255);
+  }
   const float top = SampleAt(luma, x0, y0) * (1 - fx) + SampleAt(luma, x1, y0) * fx;
   const float bottom = SampleAt(luma, x0, y1) * (1 - fx) + SampleAt(luma, x1, y1) * fx;
   return top * (1 - fy) + bottom * fy;
