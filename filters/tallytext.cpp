@@ -158,7 +158,7 @@ std::vector<uint8_t> Dilate(const GlyphImage& g, int r) {
   return out;
 }
 
-int ToOpacity(double v) { return static_cast<int>(v * kOpaque + 0.5); }
+int ToOpacity(double v) { return static_cast<int>(std::lround(v * kOpaque)); }
 
 // The signal of a level in cd/m² in PQ (SMPTE ST 2084's inverse EOTF) and
 // in HLG (BT.2100 on its 1000 cd/m² reference display: the inverse of the
@@ -170,7 +170,8 @@ double PqSignal(double nits) {
   return std::pow((c1 + c2 * y) / (1 + c3 * y), m2);
 }
 double HlgSignal(double nits) {
-  constexpr double a = 0.17883277, b = 1 - 4 * a, c = 0.5 - a * std::log(4 * a);
+  constexpr double a = 0.17883277, b = 1 - 4 * a;
+  const double c = 0.5 - a * std::log(4 * a);  // std::log is not constexpr everywhere
   const double scene = std::pow(std::min(nits, 1000.0) / 1000, 1 / 1.2);
   return scene <= 1.0 / 12 ? std::sqrt(3 * scene) : a * std::log(12 * scene - b) + c;
 }

@@ -62,7 +62,7 @@ class Accumulator {
       for (int col = 0; col < width_; ++col) {
         sum += cells[col];
         const float area = std::min(1.0f, std::fabs(sum));
-        *out++ = static_cast<uint8_t>(area * 255 + 0.5f);
+        *out++ = static_cast<uint8_t>(std::lround(area * 255));
       }
     }
   }
