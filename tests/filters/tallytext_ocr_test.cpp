@@ -6,6 +6,7 @@
 // number, but takes the font's dotted zero between letters for a 9
 // ("A001C003" as "A991C003"), so the name is read at 48 and 200 px.
 #include <array>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -99,7 +100,8 @@ TEST_F(TallyTextOcrTest, TesseractReadsTheTextOverColourBars) {
       ppm << "P6\n" << box.x1 - box.x0 << " " << box.y1 - box.y0 << "\n255\n";
       for (int y = box.y0; y < box.y1; ++y)
         for (int x = box.x0; x < box.x1; ++x)
-          for (const int k : {2, 1, 0}) ppm.put(static_cast<char>(SampleAt(env, out, f, k, x, y)));
+          for (const int k : {2, 1, 0})
+            ppm.put(static_cast<char>(static_cast<uint8_t>(SampleAt(env, out, f, k, x, y))));
     }
     EXPECT_EQ(OutputOf("tesseract '" + image.string() + "' stdout --psm 7 -c tessedit_char_whitelist=" + c.whitelist +
                        " 2>/dev/null"),
