@@ -2,9 +2,14 @@
 // an output only when the run succeeds, behaves the same on files and
 // pipes, and keeps what a YUV4MPEG2 input said about itself.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <ostream>
+#include <thread>
 
 #include "tests/support/plugin_host.h"
 #include "tests/tool/tool_support.h"
@@ -121,6 +126,121 @@ TEST_F(ToolSafetyTest, AFullFileOnStandardOutputKeepsWholeFramesOnly) {
     EXPECT_EQ(out.size(), header + 3 * c.frame_bytes);
     if (header > 0) {
       EXPECT_EQ(ParseY4m(env, out).size(), 3u);
+    }
+  }
+}
+
+TEST_F(ToolSafetyTest, AReportThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+  ASSERT_EQ(Run({"ColorBars(320, 240, length=3).TallyId()", "-o", "in.y4m"}).status, 0);
+  ASSERT_EQ(Run({"ColorBars(320, 240, length=3).TallyId()", "-o", "ref.y4m"}).status, 0);
+  const std::string in = ReadFile(dir.Path("in.y4m")), ref = ReadFile(dir.Path("ref.y4m"));
+  fs::create_symlink("in.y4m", dir.Path("link.y4m"));
+  fs::create_hard_link(dir.Path("ref.y4m"), dir.Path("hard.y4m"));
+  const struct {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"verify", "in.y4m", "--json", "in.y4m"},
+       "tallyburn verify: in.y4m: is also an input of the check (in.y4m): write the report elsewhere\n"},
+      {{"verify", "in.y4m", "--reference", "ref.y4m", "--html", "ref.y4m"},
+       "tallyburn verify: ref.y4m: is also an input of the check (ref.y4m): write the report elsewhere\n"},
+      {{"verify", "in.y4m", "--json", "link.y4m"},
+       "tallyburn verify: link.y4m: is also an input of the check (in.y4m): write the report elsewhere\n"},
+      {{"verify", "in.y4m", "--reference", "ref.y4m", "--json", "r.json", "--html", "hard.y4m"},
+       "tallyburn verify: hard.y4m: is also an input of the check (ref.y4m): write the report elsewhere\n"},
+  };
+  for (const auto& c : cases) {
+    const RunResult r = Run(c.args);
+    EXPECT_EQ(r.status, 2) << c.args.back();
+    EXPECT_EQ(r.err, c.message);
+  }
+  EXPECT_EQ(ReadFile(dir.Path("in.y4m")), in);
+  EXPECT_EQ(ReadFile(dir.Path("ref.y4m")), ref);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"hard.y4m", "in.y4m", "link.y4m", "ref.y4m"}));
+}
+
+// A picture sequence is an input of every file its pattern names.
+TEST_F(ToolSafetyTest, APictureSequenceThatIsAnInputIsRefused) {
+  ASSERT_EQ(Run({"ColorBars(320, 240, length=3)", "-o", "f%03d.png"}).status, 0);
+  const std::vector<std::string> pictures = {"f000.png", "f001.png", "f002.png"};
+  ASSERT_EQ(Files(), pictures);
+  std::vector<std::string> before;
+  for (const std::string& p : pictures) before.push_back(ReadFile(dir.Path(p)));
+  for (const std::string output : {"f%03d.png", "./f%03d.png", "f%d.png"}) {
+    const RunResult r = Run({"MediaSource(\"f%03d.png\").TallyFrame()", "-o", output});
+    EXPECT_EQ(r.status, 1) << output;
+    EXPECT_EQ(r.err,
+              "tallyburn: " + output + ": is also an input of the script (f%03d.png): write the output elsewhere\n");
+  }
+  for (size_t i = 0; i < pictures.size(); ++i) EXPECT_EQ(ReadFile(dir.Path(pictures[i])), before[i]) << pictures[i];
+  EXPECT_EQ(Files(), pictures);
+}
+
+// A picture sequence is replaced as a whole: a run cut short leaves every
+// old picture.
+TEST_F(ToolSafetyTest, AFailedRunLeavesEveryOldPicture) {
+  const std::string good = MakeY4m(320, 240, 3);
+  WriteFile(dir.Path("cut.y4m"), good.substr(0, good.size() - 10));
+  const std::vector<std::string> pictures = {"f000.png", "f001.png", "f002.png"};
+  for (const std::string& p : pictures) WriteFile(dir.Path(p), "the old " + p);
+  const RunResult r = Run({"Y4MSource(\"cut.y4m\").TallyFrame()", "-o", "f%03d.png"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tallyburn: cut.y4m: truncated frame 2 (got 115190 of 115200 bytes)\n");
+  for (const std::string& p : pictures) EXPECT_EQ(ReadFile(dir.Path(p)), "the old " + p);
+  EXPECT_EQ(Files(), (std::vector<std::string>{"cut.y4m", "f000.png", "f001.png", "f002.png"}));
+}
+
+TEST_F(ToolSafetyTest, AnOutputThroughALinkWritesItsTarget) {
+  fs::create_directory(dir.Path("store"));
+  WriteFile(dir.Path("store/out.y4m"), "the old output");
+  fs::create_symlink("store/out.y4m", dir.Path("out.y4m"));
+  fs::create_symlink("store/new.y4m", dir.Path("new.y4m"));  // to no file yet
+  for (const std::string link : {"out.y4m", "new.y4m"}) {
+    const RunResult r = Run({"ColorBars(320, 240, length=2).TallyFrame()", "-o", link});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(fs::is_symlink(dir.Path(link))) << link;
+    EXPECT_EQ(ParseY4m(env, ReadFile(dir.Path("store/" + link))).size(), 2u) << link;
+  }
+  EXPECT_EQ(Files(), (std::vector<std::string>{"new.y4m", "out.y4m", "store"}));
+  std::vector<std::string> stored;
+  for (const auto& e : fs::directory_iterator(dir.Path("store"))) stored.push_back(e.path().filename().string());
+  std::sort(stored.begin(), stored.end());
+  EXPECT_EQ(stored, (std::vector<std::string>{"new.y4m", "out.y4m"}));
+}
+
+// Ctrl-C, a kill or a closed terminal mid-run: the tool dies of the signal
+// (as its parent sees it), its temporary file gone and the old output kept.
+TEST_F(ToolSafetyTest, ASignalLeavesNoTemporaryAndTheOldOutput) {
+  const auto temporary = [this] {
+    for (const auto& e : fs::directory_iterator(dir.path()))
+      if (e.path().filename().string().find(".tallyburn-") != std::string::npos) return true;
+    return false;
+  };
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    for (const std::string output : {"out.y4m", "out.mp4"}) {
+      SCOPED_TRACE(output + " " + std::to_string(signal));
+      WriteFile(dir.Path(output), "the old output");
+      const pid_t pid = ::fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        // As from a terminal, whatever the test runner ignores.
+        for (const int s : {SIGINT, SIGTERM, SIGHUP}) ::signal(s, SIG_DFL);
+        if (::chdir(dir.path().c_str()) != 0) ::_exit(127);
+        ::execl(TALLYBURN_TOOL_PATH, TALLYBURN_TOOL_PATH, "--no-progress",
+                "ColorBars(320, 240, length=1000000).TallyFrame()", "-o", output.c_str(), nullptr);
+        ::_exit(127);
+      }
+      const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+      while (!temporary() && std::chrono::steady_clock::now() < give_up)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      EXPECT_TRUE(temporary());
+      ::kill(pid, signal);
+      int status = 0;
+      ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+      EXPECT_FALSE(temporary());
+      EXPECT_EQ(ReadFile(dir.Path(output)), "the old output");
+      fs::remove(dir.Path(output));
     }
   }
 }

@@ -6,6 +6,7 @@
 #include "tool/cli/help.h"
 #include "tool/cli/options.h"
 #include "tool/media/io.h"
+#include "tool/media/run_inputs.h"
 #include "tool/verify/report_html.h"
 #include "tool/verify/report_json.h"
 #include "tool/verify/report_text.h"
@@ -28,6 +29,16 @@ int RunVerify(int argc, char** argv) {
   VerifyReport report;
   std::string name;
   try {
+    // A report never replaces what it reports on: refused before reading.
+    InputFiles inputs;
+    // Standard input redirected from a file is that file.
+    if (o.run.input == "-")
+      inputs.Add("standard input", "/dev/stdin");
+    else
+      inputs.Add(o.run.input, o.run.input);
+    if (!o.run.reference.empty()) inputs.Add(o.run.reference, o.run.reference);
+    for (const std::string& path : {o.json, o.html})
+      if (!path.empty()) RefuseInput(inputs, path, "the check", "report");
     report = ReadAndCompare(o.run, &name);
   } catch (const ToolError& e) {
     std::cerr << "tallyburn verify: " << e.what() << "\n";

@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -20,7 +22,94 @@ constexpr size_t kLineBytes = 4096;
 
 std::string Describe(const std::string& path) { return path == "-" ? "standard input" : path; }
 
+// The temporaries a signal removes. Fixed storage and atomics only: the
+// handler reads it without locks or allocation.
+constexpr int kSlots = 64;
+constexpr size_t kPathBytes = 4096;
+constexpr int kFree = 0, kFilling = 1, kKept = 2;
+struct TemporarySlot {
+  std::atomic<int> state{kFree};
+  std::atomic<long> files{-1};  // -1: a file; otherwise a folder of that many
+  char path[kPathBytes];
+};
+TemporarySlot g_temporaries[kSlots];
+
+int Track(const std::string& path, long files) {
+  if (path.size() + 24 > kPathBytes) return -1;
+  for (int i = 0; i < kSlots; ++i) {
+    int expected = kFree;
+    if (!g_temporaries[i].state.compare_exchange_strong(expected, kFilling)) continue;
+    std::memcpy(g_temporaries[i].path, path.c_str(), path.size() + 1);
+    g_temporaries[i].files.store(files);
+    g_temporaries[i].state.store(kKept);
+    return i;
+  }
+  return -1;
+}
+
+void RemoveOnSignal(int signal) {
+  // Files first, so that the folders they were in are empty.
+  for (TemporarySlot& t : g_temporaries)
+    if (t.state.load() == kKept && t.files.load() < 0) ::unlink(t.path);
+  for (TemporarySlot& t : g_temporaries) {
+    if (t.state.load() != kKept || t.files.load() < 0) continue;
+    char file[kPathBytes + 24];
+    size_t at = std::strlen(t.path);
+    std::memcpy(file, t.path, at);
+    file[at++] = '/';
+    for (long n = t.files.load() - 1; n >= 0; --n) {
+      char digits[24];
+      int count = 0;
+      for (long v = n; count == 0 || v > 0; v /= 10) digits[count++] = static_cast<char>('0' + v % 10);
+      for (int d = 0; d < count; ++d) file[at + d] = digits[count - 1 - d];
+      file[at + count] = '\0';
+      ::unlink(file);
+    }
+    ::rmdir(t.path);
+  }
+  // The handler was reset on entry (a second signal ends the run at once):
+  // the signal raised again ends the tool as it would have.
+  ::signal(signal, SIG_DFL);
+  ::raise(signal);
+}
+
 }  // namespace
+
+int TrackTemporary(const std::string& path) { return Track(path, -1); }
+int TrackTemporaryFolder(const std::string& path) { return Track(path, 0); }
+
+void CountTemporaryFiles(int slot, long files) {
+  if (slot >= 0) g_temporaries[slot].files.store(files);
+}
+
+void UntrackTemporary(int slot) {
+  if (slot >= 0) g_temporaries[slot].state.store(kFree);
+}
+
+void RemoveTemporariesOnSignals() {
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction old {};
+    if (::sigaction(signal, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = RemoveOnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_NODEFER;
+    ::sigaction(signal, &action, nullptr);
+  }
+}
+
+std::string ThroughLinks(const std::string& path) {
+  namespace fs = std::filesystem;
+  fs::path p(path);
+  std::error_code ec;
+  // As many links as the system follows in a path.
+  for (int i = 0; i < 40 && fs::is_symlink(fs::symlink_status(p, ec)); ++i) {
+    const fs::path to = fs::read_symlink(p, ec);
+    if (ec) break;
+    p = to.is_absolute() ? to : p.parent_path() / to;
+  }
+  return p.string();
+}
 
 InputStream::InputStream(int fd, bool owned, std::string name, int64_t size)
     : fd_(fd), owned_(owned), name_(std::move(name)), size_(size) {
@@ -170,6 +259,12 @@ OutputStream::OutputStream(int fd, bool owned, std::string name, std::string tem
 OutputStream::~OutputStream() {
   if (owned_) ::close(fd_);
   if (!temporary_.empty()) ::unlink(temporary_.c_str());
+  Forget();
+}
+
+void OutputStream::Forget() {
+  UntrackTemporary(tracked_);
+  tracked_ = -1;
 }
 
 std::optional<FileId> FileAt(const std::string& path) {
@@ -184,7 +279,7 @@ bool IsRegularOrNew(const std::string& path) {
   return ::stat(path.c_str(), &st) != 0 || S_ISREG(st.st_mode);
 }
 
-std::unique_ptr<OutputStream> OutputStream::Open(const std::string& path) {
+std::unique_ptr<OutputStream> OutputStream::Open(const std::string& path, const std::string& name) {
   if (path == "-") return std::unique_ptr<OutputStream>(new OutputStream(STDOUT_FILENO, false, "standard output", ""));
   if (!IsRegularOrNew(path)) {
     const int fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC);
@@ -193,21 +288,28 @@ std::unique_ptr<OutputStream> OutputStream::Open(const std::string& path) {
   }
   // A temporary file beside the output, on the same file system, so that
   // the rename at the end replaces it in one step.
-  const std::filesystem::path target(path);
+  // Through a link, the temporary goes beside the link's target.
+  const std::string replaced = ThroughLinks(path);
+  const std::filesystem::path target(replaced);
   std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".tallyburn-XXXXXX")).string();
   const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
-  if (fd < 0) throw ToolError(path + ": cannot create: " + std::strerror(errno));
+  const std::string shown = name.empty() ? path : name;
+  if (fd < 0) throw ToolError(shown + ": cannot create: " + std::strerror(errno));
+  const int tracked = TrackTemporary(temporary);
   struct stat st {};
   // Keep an existing file's permissions; a new one gets the usual 0666
   // less the umask.
-  if (::stat(path.c_str(), &st) == 0) {
+  if (::stat(replaced.c_str(), &st) == 0) {
     ::fchmod(fd, st.st_mode & 07777);
   } else {
     const mode_t mask = ::umask(0);
     ::umask(mask);
     ::fchmod(fd, 0666 & ~mask);
   }
-  return std::unique_ptr<OutputStream>(new OutputStream(fd, true, path, std::move(temporary)));
+  auto out = std::unique_ptr<OutputStream>(new OutputStream(fd, true, shown, std::move(temporary)));
+  out->target_ = replaced;
+  out->tracked_ = tracked;
+  return out;
 }
 
 void OutputStream::WriteAll(const uint8_t* src, size_t n) {
@@ -285,9 +387,10 @@ void OutputStream::Abandon() {
 void OutputStream::Commit() {
   Flush();
   if (temporary_.empty()) return;
-  if (::rename(temporary_.c_str(), name_.c_str()) != 0)
+  if (::rename(temporary_.c_str(), target_.c_str()) != 0)
     throw ToolError(name_ + ": cannot replace: " + std::strerror(errno));
   temporary_.clear();
+  Forget();
 }
 
 }  // namespace tallyburn::tool

@@ -85,8 +85,11 @@ class OutputStream {
  public:
   // "-" is standard output. A regular file (or a new one) is written to a
   // temporary file beside it and replaces it only at Commit(), so a failed
-  // run leaves what was there; a device or a FIFO is written directly.
-  static std::unique_ptr<OutputStream> Open(const std::string& path);
+  // (or interrupted) run leaves what was there; a device or a FIFO is
+  // written directly. A symbolic link is followed: its target is written
+  // the same way, and the link stays. Messages name the file `name` when
+  // given (a picture written in a temporary folder), else `path`.
+  static std::unique_ptr<OutputStream> Open(const std::string& path, const std::string& name = "");
   // Removes the temporary file of an output never committed.
   ~OutputStream();
   OutputStream(const OutputStream&) = delete;
@@ -114,12 +117,15 @@ class OutputStream {
 
  private:
   OutputStream(int fd, bool owned, std::string name, std::string temporary);
+  void Forget();
   void WriteAll(const uint8_t* src, size_t n);
 
   int fd_;
   bool owned_;
   std::string name_;
   std::string temporary_;  // empty: written in place
+  std::string target_;     // the file the temporary replaces: the name, through links
+  int tracked_ = -1;       // the temporary's place among those a signal removes
   std::vector<uint8_t> buffer_;
   size_t used_ = 0;
   uint64_t written_ = 0;             // bytes handed to the descriptor
@@ -129,6 +135,25 @@ class OutputStream {
   // that a failed run can cut it back.
   std::optional<int64_t> file_start_;
 };
+
+// Temporary files and folders made and not yet put in place: SIGINT,
+// SIGTERM and SIGHUP remove them before the tool dies of the signal. A
+// folder's files are named 0, 1, 2, ... within it. The registry has a
+// fixed size (its handler may not allocate): past it a path is not kept,
+// and -1 returned.
+int TrackTemporary(const std::string& path);
+int TrackTemporaryFolder(const std::string& path);
+// How many files (0 to files-1) a tracked folder may hold.
+void CountTemporaryFiles(int slot, long files);
+// The path was put in place or removed: nothing left to remove.
+void UntrackTemporary(int slot);
+// Installs the handlers of SIGINT, SIGTERM and SIGHUP (not of one the
+// tool was started with ignored, as under nohup).
+void RemoveTemporariesOnSignals();
+
+// A path through its symbolic links (to a target that may not exist yet);
+// the path itself when it is no link.
+std::string ThroughLinks(const std::string& path);
 
 // The file a path names now (through links), if it exists.
 std::optional<FileId> FileAt(const std::string& path);

@@ -39,6 +39,8 @@ std::unique_ptr<FrameSink> OpenRaw(const OutputPlan& plan, const OutputRun& run)
 
 std::unique_ptr<FrameSink> OpenPng(const OutputPlan& plan, const OutputRun& run) {
   const InputFiles& inputs = run.inputs;
+  // A sequence that could name an input is refused before its first picture.
+  if (plan.pattern.present()) RefuseInput(inputs, plan.path);
   return std::make_unique<PngSink>(plan.path, plan.pattern, run.vi,
                                    [&inputs](const std::string& name) { RefuseInput(inputs, name); });
 }

@@ -21,6 +21,7 @@ struct MediaOrigin {
 class InputFiles {
  public:
   void Add(const InputStream& in);
+  // A frame pattern (a sequence of pictures) adds each file it names.
   void Add(const std::string& name, const std::string& path);
   // The input `path` is, through links; nothing for a path no input is.
   std::optional<std::string> At(const std::string& path) const;
@@ -34,8 +35,11 @@ class InputFiles {
   std::vector<Input> inputs_;
 };
 
-// An output that is also an input of the run would destroy it: refused,
-// as a ToolError, before a byte is written.
-void RefuseInput(const InputFiles& inputs, const std::string& path);
+// Every file the tool writes goes through here before a byte is written:
+// one that is also an input of the run (a picture sequence: any file its
+// pattern names) would destroy it, and is refused as a ToolError, "PATH:
+// is also an input of WHOSE (NAME): write the WHAT elsewhere".
+void RefuseInput(const InputFiles& inputs, const std::string& path, const std::string& whose = "the script",
+                 const std::string& what = "output");
 
 }  // namespace tallyburn::tool

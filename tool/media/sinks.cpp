@@ -3,12 +3,15 @@
 #include "tool/media/raw_formats.h"
 
 #include <png.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 namespace tallyburn::tool {
 
@@ -59,6 +62,30 @@ std::string FramePattern::Expand(int n) const {
   std::string digits = std::to_string(n);
   if (static_cast<int>(digits.size()) < width_) digits.insert(0, static_cast<size_t>(width_) - digits.size(), '0');
   return before_ + digits + after_;
+}
+
+std::vector<std::string> FramePattern::Existing() const {
+  namespace fs = std::filesystem;
+  if (!present_) return {};
+  std::vector<std::string> found;
+  // The number is in the file's name; a pattern with it in a folder's
+  // name names no file here.
+  if (after_.find('/') != std::string::npos) return found;
+  const size_t slash = before_.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : before_.substr(0, slash + 1);
+  const std::string prefix = slash == std::string::npos ? before_ : before_.substr(slash + 1);
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() <= prefix.size() + after_.size() || name.compare(0, prefix.size(), prefix) != 0 ||
+        name.compare(name.size() - after_.size(), after_.size(), after_) != 0)
+      continue;
+    const std::string digits = name.substr(prefix.size(), name.size() - prefix.size() - after_.size());
+    if (static_cast<int>(digits.size()) >= width_ && digits.find_first_not_of("0123456789") == std::string::npos)
+      found.push_back(slash == std::string::npos ? name : before_.substr(0, slash + 1) + name);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
 }
 
 namespace {
@@ -137,6 +164,24 @@ PngSink::PngSink(std::string path, FramePattern pattern, const VideoInfo& vi,
                  std::function<void(const std::string&)> check)
     : path_(std::move(path)), pattern_(std::move(pattern)), vi_(vi), check_(std::move(check)) {}
 
+PngSink::~PngSink() { RemoveFolder(); }
+
+void PngSink::RemoveFolder() {
+  if (folder_.empty()) return;
+  for (size_t i = 0; i < written_.size(); ++i) ::unlink(InFolder(i).c_str());
+  ::rmdir(folder_.c_str());
+  UntrackTemporary(tracked_);
+  tracked_ = -1;
+  folder_.clear();
+}
+
+void PngSink::Finish() {
+  for (size_t i = 0; i < written_.size(); ++i)
+    if (::rename(InFolder(i).c_str(), written_[i].c_str()) != 0)
+      throw ToolError(written_[i] + ": cannot replace: " + std::strerror(errno));
+  RemoveFolder();
+}
+
 namespace {
 
 // libpng reports errors by longjmp, and no C++ exception may cross it: a
@@ -164,7 +209,19 @@ void PngSink::Write(const VideoFrame& frame, int n) {
   check_(name);
   ToRgb(frame, vi_, rgb_);
 
-  const std::unique_ptr<OutputStream> out = OutputStream::Open(name);
+  if (folder_.empty()) {
+    // Beside the first picture, on its file system: each rename at the end
+    // is one step.
+    const size_t slash = name.rfind('/');
+    std::string folder = (slash == std::string::npos ? "" : name.substr(0, slash + 1)) + "." +
+                         name.substr(slash == std::string::npos ? 0 : slash + 1) + ".tallyburn-XXXXXX";
+    if (::mkdtemp(folder.data()) == nullptr) throw ToolError(name + ": cannot create: " + std::strerror(errno));
+    folder_ = std::move(folder);
+    tracked_ = TrackTemporaryFolder(folder_);
+  }
+  // Counted before it is made, so that a signal finds it.
+  CountTemporaryFiles(tracked_, static_cast<long>(written_.size()) + 1);
+  const std::unique_ptr<OutputStream> out = OutputStream::Open(InFolder(written_.size()), name);
   png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
   png_infop info = png ? png_create_info_struct(png) : nullptr;
   PngOutput output{out.get(), ""};

@@ -21,6 +21,8 @@ class FramePattern {
   static FramePattern Parse(const std::string& path);
   bool present() const { return present_; }
   std::string Expand(int n) const;
+  // The files there are now that the pattern names, as paths.
+  std::vector<std::string> Existing() const;
 
  private:
   bool present_ = false;
@@ -83,17 +85,26 @@ class RawSink final : public StreamSink {
 };
 
 // One PNG per frame: `path` itself, or the pattern's name for the frame.
-// Each file is written beside its place and renamed into it when whole;
+// The pictures are written to a temporary folder beside the first and put
+// in their places only when the run succeeds: all of them or none;
 // `check` refuses a name (an input of the run) before it is written.
 class PngSink final : public FrameSink {
  public:
   PngSink(std::string path, FramePattern pattern, const VideoInfo& vi, std::function<void(const std::string&)> check);
+  ~PngSink() override;
+  PngSink(const PngSink&) = delete;
+  PngSink& operator=(const PngSink&) = delete;
   void Write(const VideoFrame& frame, int n) override;
-  void Finish() override {}
-  void Abandon() override {}
+  void Finish() override;
+  void Abandon() override { RemoveFolder(); }
   const std::vector<std::string>& written() const { return written_; }
 
  private:
+  std::string InFolder(size_t i) const { return folder_ + "/" + std::to_string(i); }
+  void RemoveFolder();
+
+  std::string folder_;  // the temporary folder; its pictures are 0, 1, 2, ...
+  int tracked_ = -1;
   std::string path_;
   FramePattern pattern_;
   VideoInfo vi_;
