@@ -3,6 +3,7 @@
 #include "tool/media/raw_formats.h"
 
 #include <png.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -176,9 +177,13 @@ void PngSink::RemoveFolder() {
 }
 
 void PngSink::Finish() {
-  for (size_t i = 0; i < written_.size(); ++i)
+  for (size_t i = 0; i < written_.size(); ++i) {
+    // A picture replaced keeps its permissions, as any output does.
+    struct stat st {};
+    if (::stat(written_[i].c_str(), &st) == 0) ::chmod(InFolder(i).c_str(), st.st_mode & 07777);
     if (::rename(InFolder(i).c_str(), written_[i].c_str()) != 0)
       throw ToolError(written_[i] + ": cannot replace: " + std::strerror(errno));
+  }
   RemoveFolder();
 }
 
