@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
@@ -76,7 +77,43 @@ void RemoveOnSignal(int signal) {
 }  // namespace
 
 int TrackTemporary(const std::string& path) { return Track(path, -1); }
-int TrackTemporaryFolder(const std::string& path) { return Track(path, 0); }
+
+namespace {
+
+// Makes a temporary file (or folder) from a template ending in XXXXXX and
+// tracks it. The name is tracked before the file exists, so a signal in
+// any thread finds it: a file made and tracked after would leave a moment
+// where a signal (delivered to an encoder's thread) misses it.
+int CreateTracked(std::string& path, bool folder, int* slot) {
+  static std::atomic<unsigned> counter{0};
+  const size_t at = path.size() - 6;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    uint64_t v = (static_cast<uint64_t>(::getpid()) << 20) ^ (counter.fetch_add(1) * 2654435761u) ^
+                 static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+    for (size_t i = 0; i < 6; ++i, v /= 36) path[at + i] = "0123456789abcdefghijklmnopqrstuvwxyz"[v % 36];
+    *slot = Track(path, folder ? 0 : -1);
+    const int made =
+        folder ? ::mkdir(path.c_str(), 0700) : ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (made >= 0) return made;
+    const int error = errno;
+    UntrackTemporary(*slot);
+    *slot = -1;
+    if (error != EEXIST) {
+      errno = error;
+      return -1;
+    }
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
+
+int MakeTemporaryFolder(std::string& path_template, const std::string& name) {
+  int slot = -1;
+  if (CreateTracked(path_template, true, &slot) < 0) throw ToolError(name + ": cannot create: " + std::strerror(errno));
+  return slot;
+}
 
 void CountTemporaryFiles(int slot, long files) {
   if (slot >= 0) g_temporaries[slot].files.store(files);
@@ -292,10 +329,10 @@ std::unique_ptr<OutputStream> OutputStream::Open(const std::string& path, const 
   const std::string replaced = ThroughLinks(path);
   const std::filesystem::path target(replaced);
   std::string temporary = (target.parent_path() / ("." + target.filename().string() + ".tallyburn-XXXXXX")).string();
-  const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
   const std::string shown = name.empty() ? path : name;
+  int tracked = -1;
+  const int fd = CreateTracked(temporary, false, &tracked);
   if (fd < 0) throw ToolError(shown + ": cannot create: " + std::strerror(errno));
-  const int tracked = TrackTemporary(temporary);
   struct stat st {};
   // Keep an existing file's permissions; a new one gets the usual 0666
   // less the umask.

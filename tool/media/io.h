@@ -142,7 +142,9 @@ class OutputStream {
 // fixed size (its handler may not allocate): past it a path is not kept,
 // and -1 returned.
 int TrackTemporary(const std::string& path);
-int TrackTemporaryFolder(const std::string& path);
+// Makes a temporary folder from a mkdtemp template and tracks it, with no
+// signal between the two; returns its slot, or throws ToolError naming `name`.
+int MakeTemporaryFolder(std::string& path_template, const std::string& name);
 // How many files (0 to files-1) a tracked folder may hold.
 void CountTemporaryFiles(int slot, long files);
 // The path was put in place or removed: nothing left to remove.

@@ -220,9 +220,8 @@ void PngSink::Write(const VideoFrame& frame, int n) {
     const size_t slash = name.rfind('/');
     std::string folder = (slash == std::string::npos ? "" : name.substr(0, slash + 1)) + "." +
                          name.substr(slash == std::string::npos ? 0 : slash + 1) + ".tallyburn-XXXXXX";
-    if (::mkdtemp(folder.data()) == nullptr) throw ToolError(name + ": cannot create: " + std::strerror(errno));
+    tracked_ = MakeTemporaryFolder(folder, name);
     folder_ = std::move(folder);
-    tracked_ = TrackTemporaryFolder(folder_);
   }
   // Counted before it is made, so that a signal finds it.
   CountTemporaryFiles(tracked_, static_cast<long>(written_.size()) + 1);
