@@ -76,8 +76,6 @@ void RemoveOnSignal(int signal) {
 
 }  // namespace
 
-int TrackTemporary(const std::string& path) { return Track(path, -1); }
-
 namespace {
 
 // Makes a temporary file (or folder) from a template ending in XXXXXX and

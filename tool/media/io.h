@@ -141,9 +141,8 @@ class OutputStream {
 // folder's files are named 0, 1, 2, ... within it. The registry has a
 // fixed size (its handler may not allocate): past it a path is not kept,
 // and -1 returned.
-int TrackTemporary(const std::string& path);
-// Makes a temporary folder from a mkdtemp template and tracks it, with no
-// signal between the two; returns its slot, or throws ToolError naming `name`.
+// Makes a temporary folder from a template ending in XXXXXX, tracked
+// before it exists; returns its slot, or throws ToolError naming `name`.
 int MakeTemporaryFolder(std::string& path_template, const std::string& name);
 // How many files (0 to files-1) a tracked folder may hold.
 void CountTemporaryFiles(int slot, long files);
