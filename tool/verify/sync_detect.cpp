@@ -23,8 +23,13 @@ constexpr int kBackgroundGap = 8;      // this many before the rise
 // in the 50 ms after the rise: codecs' pre-echo, quieter, comes first.
 constexpr double kPeakSeconds = 0.050;
 constexpr double kNearPeak = 0.1;
-// The sweep is looked for this far around that block.
-constexpr double kSearchBefore = 0.005, kSearchAfter = 0.010;
+// The sweep is looked for this far around that block: after it as far as
+// atempo (WSOLA) moves it, for the stretch overlaps a piece of the tone
+// ahead of the sweep (found 11 ms early at 0.2%), and before it as far as
+// a codec's pre-echo. A mark's start may lie before the sound's first
+// sample (Opus's pre-skip, rounded to a container's millisecond, takes
+// it): the sweep's rest still times it.
+constexpr double kSearchBefore = 0.005, kSearchAfter = 0.030;
 // A mark is read when its sweep matches this well and its pitch stands
 // 10 dB above every other pitch.
 constexpr double kMinMatch = 0.5;
@@ -128,7 +133,7 @@ void MarkDetector::Scan(bool ending) {
 
 void MarkDetector::Measure(int64_t near) {
   const int n = static_cast<int>(sweep_re_.size());
-  const int64_t from = std::max<int64_t>(0, near - search_before_), to = near + search_after_;
+  const int64_t from = near - search_before_, to = near + search_after_;
   const int64_t lags = to - from + 1;
   // |correlation| at each lag, kept for the interpolation at the peak.
   double best = -1;
