@@ -323,7 +323,10 @@ std::optional<uint32_t> Reader::ReadClock(const LumaView& luma, int y, size_t fi
   // The data row is the next module row: on a scan line, the same place in
   // it as the scan line in the clock's; along a path, a module across it.
   if (path_ != nullptr) {
-    SamplePath(luma, *path_, path_across_, module, module / 5, below_);
+    // Only where the modules are: the rest of the path is another clock's.
+    const int from = static_cast<int>(std::floor(centre[0] - half[0])) - 1;
+    const int to = static_cast<int>(std::ceil(centre[kModules - 1] + half[kModules - 1])) + 1;
+    SamplePath(luma, *path_, path_across_, module, module / 5, below_, from, to);
     below_y_ = -1;
   } else {
     const int data_y = y + static_cast<int>(std::lround(module));
@@ -409,7 +412,10 @@ std::optional<uint32_t> Reader::ReadEdges(const LumaView& luma, int y) {
 
 // The line's strip at a swing, with the halos dropped where `merged`.
 std::optional<uint32_t> Reader::ReadLine(const LumaView& luma, int y, float swing, bool merged) {
-  FindEdges(swing);
+  if (smallest_found_ && swing == kSwings[std::size(kSwings) - 1])
+    edges_ = smallest_edges_;
+  else
+    FindEdges(swing);
   if (merged) MergeHalos();
   halos_dropped_ = merged;
   const auto number = ReadEdges(luma, y);
@@ -441,9 +447,9 @@ std::optional<uint32_t> Reader::ReadSwings(const LumaView& luma, int y) {
 // (plus `modules` of the path's own along it, for the row below), each
 // sample the mean of three `spread` pixels apart across it.
 void Reader::SamplePath(const LumaView& luma, const Path& path, double across, double modules, double spread,
-                        std::vector<float>& out) const {
+                        std::vector<float>& out, int from, int to) const {
   out.resize(static_cast<size_t>(path_width_));
-  for (int i = 0; i < path_width_; ++i) {
+  for (int i = std::max(from, 0); i <= std::min(to, path_width_ - 1); ++i) {
     const double x = path_x0_ + i, slope = path.dy(x), norm = std::sqrt(1 + slope * slope);
     // A module along the path's x is cos(angle) of one across it.
     const double d = across + modules * norm, nx = -slope / norm, ny = 1 / norm;
@@ -687,10 +693,14 @@ std::optional<uint32_t> Reader::Read(const LumaView& luma) {
     // clock it crosses are kept for the paths.
     FindEdges(kSwings[std::size(kSwings) - 1]);
     const bool enough = edges_.size() + 4 >= kClockRuns + 1;
+    if (enough) smallest_edges_ = edges_;  // not found again at that swing
     MergeHalos();
     CollectFragments(y);
     if (!enough) continue;
-    if (const auto number = ReadSwings(luma, y)) {
+    smallest_found_ = true;
+    const auto number = ReadSwings(luma, y);
+    smallest_found_ = false;
+    if (number) {
       last_y_ = y;
       last_swing_ = swing_;
       last_merged_ = merged_swing_;

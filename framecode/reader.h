@@ -93,11 +93,14 @@ class Reader {
   std::optional<uint32_t> SearchPaths(const LumaView& luma);
   bool FitPath(const Fragment& seed, double angle, Path* path);
   std::optional<uint32_t> ReadPath(const LumaView& luma, const Path& path);
+  // Samples from..to of the path's width (all of it by default).
   void SamplePath(const LumaView& luma, const Path& path, double across, double modules, double spread,
-                  std::vector<float>& out) const;
+                  std::vector<float>& out, int from = 0, int to = INT32_MAX) const;
 
   std::vector<float> line_, below_;
   std::vector<Edge> edges_;
+  std::vector<Edge> smallest_edges_;  // the scan line's at the smallest swing, found before its swings are tried
+  bool smallest_found_ = false;
   std::vector<Fragment> fragments_;  // the scan's, top line first
   std::vector<uint8_t> spent_;       // fragments on a path tried
   std::vector<float> anchor_ys_[kMostAnchors];
