@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/message.h"
 #include "frameserver/environment.h"
 #include "tool/cli/help.h"
 #include "tool/cli/options.h"
@@ -248,10 +249,10 @@ int RunRender(int argc, char** argv) {
   try {
     return Run(ParseRenderOptions(argc, argv));
   } catch (const UsageError& e) {
-    std::cerr << "tallyburn: " << e.what() << "\n";
+    std::cerr << "tallyburn: " << Printable(e.what()) << "\n";
     return 2;
   } catch (const std::exception& e) {
-    std::cerr << "tallyburn: " << e.what() << "\n";
+    std::cerr << "tallyburn: " << Printable(e.what()) << "\n";
     return 1;
   }
 }

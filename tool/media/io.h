@@ -11,12 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "core/message.h"
+
 namespace tallyburn::tool {
 
-// A user-facing failure of the tool: the message is the whole line.
+// A user-facing failure of the tool: the message is the whole line. What
+// it quotes of a file (its name, a header's tags) is printed with control
+// bytes escaped, whichever message it ends up in.
 class ToolError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ToolError(const std::string& what) : std::runtime_error(Printable(what)) {}
 };
 
 // A bad command line: exit status 2 rather than 1.
