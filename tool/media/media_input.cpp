@@ -214,6 +214,9 @@ struct MediaInput::State {
 // text only where nothing better is known.
 void MediaInput::State::FailToOpen(int error) const {
   if (error == AVERROR(ENOENT)) Fail("no such file");
+  // A picture pattern (img%03d.png) is no one file to look into.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) Fail("cannot open: " + AvErrorText(error));
   auto in = InputStream::Open(path);  // the file's own error when it cannot be read
   if (in->size() == 0) Fail("the file is empty");
   // Its first bytes, as FFmpeg guesses the format from them.
