@@ -170,10 +170,10 @@ TEST_F(ToolErrorsTest, AFullDiskUnderAMediaOutputSaysSo) {
     SCOPED_TRACE(container);
     const std::string out = "out." + container;
     // 8 KiB: the old output takes a page, the new one fills the other.
-    const std::string inside = "mount -t tmpfs -o size=8k tmpfs small && cd small && printf 'the old output' > " + out +
-                               " && " + Quote(TALLYBURN_TOOL_PATH) +
-                               " --no-progress 'ColorBars(320, 240, length=30).FrameTC()' -o " + out +
-                               "; echo \"status $?\"; ls -A; cat " + out;
+    std::string inside = "mount -t tmpfs -o size=8k tmpfs small && cd small && printf 'the old output' > ";
+    inside += out + " && " + Quote(TALLYBURN_TOOL_PATH);
+    inside += " --no-progress 'ColorBars(320, 240, length=30).FrameTC()' -o " + out;
+    inside += "; echo \"status $?\"; ls -A; cat " + out;
     const RunResult r = Shell(*dir_, unshare + " sh -c " + Quote(inside));
     EXPECT_EQ(r.err, "tallyburn: " + out + ": write error: No space left on device\n");
     EXPECT_EQ(r.out, "status 1\n" + out + "\nthe old output");
