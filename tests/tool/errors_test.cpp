@@ -133,6 +133,12 @@ TEST_F(ToolErrorsTest, NameTheFileAndWhatIsWrongOnOneLine) {
        "",
        1,
        "tallyburn: bell.avs column 1: Y4MSource: no\\x1b[31mfile: cannot open: No such file or directory\n"},
+      // UTF-8 stays as it is; a byte that is not UTF-8 is escaped.
+      {"file_name_in_utf8_and_not",
+       {"Y4MSource(\"caf\xc3\xa9\xff.y4m\")", "-o", "-"},
+       "",
+       1,
+       "tallyburn: script column 1: Y4MSource: caf\xc3\xa9\\xff.y4m: cannot open: No such file or directory\n"},
       {"script_with_a_control_byte",
        {"ColorBars()\x7f", "-o", "-"},
        "",
