@@ -1,6 +1,7 @@
 // The script parser and the argument binder, with the plug-in's and the
 // tool's functions registered: any text either builds a clip or fails with
-// a script error.
+// a script error, whose message sends none of the script's bytes raw to a
+// terminal.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -8,6 +9,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/message.h"
 #include "frameserver/environment.h"
 #include "tool/media/io.h"
 #include "tool/script/script.h"
@@ -50,8 +52,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   try {
     const AVSValue v = tool::EvaluateScript(env, std::string(reinterpret_cast<const char*>(data), size));
     if (v.IsClip()) v.AsClip()->GetVideoInfo();
-  } catch (const tool::ScriptError&) {
-  } catch (const tool::ToolError&) {
+  } catch (const tool::ScriptError& e) {
+    if (Printable(e.what()) != e.what()) __builtin_trap();
+  } catch (const tool::ToolError& e) {
+    if (Printable(e.what()) != e.what()) __builtin_trap();
   } catch (const frameserver::HostError&) {
   }
   return 0;

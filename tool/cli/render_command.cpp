@@ -13,6 +13,7 @@
 #include <sstream>
 #include <string>
 
+#include "core/message.h"
 #include "frameserver/environment.h"
 #include "tool/cli/help.h"
 #include "tool/cli/options.h"
@@ -195,7 +196,11 @@ int Run(const RenderOptions& o) {
   const int first = o.first.value_or(0);
   std::optional<int> last = plan.one_picture() && !o.first ? std::optional<int>(0) : o.last;
   if (!unknown) {
-    if (vi.num_frames <= 0) throw ToolError(PastTheEnd(first, 0));
+    if (vi.num_frames <= 0) {
+      // A file cut inside its first frame says so, as from a pipe.
+      context.CheckStreamEnds(&env);
+      throw ToolError(PastTheEnd(first, 0));
+    }
     if (!last) last = vi.num_frames - 1;
     if (*last >= vi.num_frames || first >= vi.num_frames)
       throw ToolError(PastTheEnd(std::max(first, *last), vi.num_frames));
@@ -248,10 +253,10 @@ int RunRender(int argc, char** argv) {
   try {
     return Run(ParseRenderOptions(argc, argv));
   } catch (const UsageError& e) {
-    std::cerr << "tallyburn: " << e.what() << "\n";
+    std::cerr << "tallyburn: " << Printable(e.what()) << "\n";
     return 2;
   } catch (const std::exception& e) {
-    std::cerr << "tallyburn: " << e.what() << "\n";
+    std::cerr << "tallyburn: " << Printable(e.what()) << "\n";
     return 1;
   }
 }

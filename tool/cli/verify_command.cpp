@@ -3,6 +3,7 @@
 #include <iostream>
 #include <string>
 
+#include "core/message.h"
 #include "tool/cli/help.h"
 #include "tool/cli/options.h"
 #include "tool/media/io.h"
@@ -19,7 +20,7 @@ int RunVerify(int argc, char** argv) {
   try {
     o = ParseVerifyOptions(argc, argv);
   } catch (const UsageError& e) {
-    std::cerr << "tallyburn verify: " << e.what() << "\n";
+    std::cerr << "tallyburn verify: " << Printable(e.what()) << "\n";
     return 2;
   }
   if (o.help) {
@@ -41,7 +42,7 @@ int RunVerify(int argc, char** argv) {
       if (!path.empty()) RefuseInput(inputs, path, "the check", "report");
     report = ReadAndCompare(o.run, &name);
   } catch (const ToolError& e) {
-    std::cerr << "tallyburn verify: " << e.what() << "\n";
+    std::cerr << "tallyburn verify: " << Printable(e.what()) << "\n";
     return 2;
   }
   std::cerr << ReportSummary(report, name);
@@ -57,7 +58,7 @@ int RunVerify(int argc, char** argv) {
       out->Commit();
     }
   } catch (const ToolError& e) {
-    std::cerr << "tallyburn verify: " << e.what() << "\n";
+    std::cerr << "tallyburn verify: " << Printable(e.what()) << "\n";
     return 2;
   }
   return report.intact() ? 0 : 1;

@@ -11,12 +11,16 @@
 #include <string>
 #include <vector>
 
+#include "core/message.h"
+
 namespace tallyburn::tool {
 
-// A user-facing failure of the tool: the message is the whole line.
+// A user-facing failure of the tool: the message is the whole line. What
+// it quotes of a file (its name, a header's tags) is printed with control
+// bytes escaped, whichever message it ends up in.
 class ToolError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit ToolError(const std::string& what) : std::runtime_error(Printable(what)) {}
 };
 
 // A bad command line: exit status 2 rather than 1.
@@ -26,11 +30,15 @@ class UsageError : public ToolError {
 };
 
 // A stream that ends inside a frame: the same message from a file and a pipe.
+// Inside its first, it holds no frame at all, which is what it says.
 class TruncatedFrame : public ToolError {
  public:
   TruncatedFrame(const std::string& stream, int frame, size_t got, size_t want)
-      : ToolError(stream + ": truncated frame " + std::to_string(frame) + " (got " + std::to_string(got) + " of " +
-                  std::to_string(want) + " bytes)") {}
+      : ToolError(stream + ": " +
+                  (frame == 0 ? std::string(stream == "standard input" ? "the stream" : "the file") +
+                                    " is cut short before its first frame"
+                              : "truncated frame " + std::to_string(frame)) +
+                  " (got " + std::to_string(got) + " of " + std::to_string(want) + " bytes)") {}
 };
 
 // Which file a path or descriptor is, through links: device and inode.

@@ -11,6 +11,7 @@
 #include "tool/media/ffmpeg.h"
 #include "tool/media/io.h"
 #include "tool/media/raw_formats.h"
+#include "tool/media/y4m.h"
 
 extern "C" {
 #include <libavutil/pixdesc.h>
@@ -196,6 +197,7 @@ struct MediaInput::State {
   std::string sound_trouble;
 
   [[noreturn]] void Fail(const std::string& what) const { throw ToolError(path + ": " + what); }
+  [[noreturn]] void FailToOpen(int error) const;
   void Open();
   void Index();
   void SetRate();
@@ -208,6 +210,38 @@ struct MediaInput::State {
   void FeedSound(const AVPacket* p);  // nullptr: the decoder's last frames
 };
 
+// Why FFmpeg could not open a file, from what the file holds: FFmpeg's own
+// text only where nothing better is known.
+void MediaInput::State::FailToOpen(int error) const {
+  if (error == AVERROR(ENOENT)) Fail("no such file");
+  // A picture pattern (img%03d.png) is no one file to look into.
+  std::error_code ec;
+  if (!std::filesystem::is_regular_file(path, ec)) Fail("cannot open: " + AvErrorText(error));
+  auto in = InputStream::Open(path);  // the file's own error when it cannot be read
+  if (in->size() == 0) Fail("the file is empty");
+  // Its first bytes, as FFmpeg guesses the format from them.
+  std::vector<uint8_t> head(4096 + AV_INPUT_BUFFER_PADDING_SIZE, 0);
+  const size_t got = in->ReadAt(0, head.data(), head.size() - AV_INPUT_BUFFER_PADDING_SIZE);
+  // A YUV4MPEG2 header FFmpeg refuses (a frame size past its limits): the
+  // tool's own reader says what is wrong with it.
+  if (got >= 9 && std::memcmp(head.data(), "YUV4MPEG2", 9) == 0) {
+    ReadY4mHeader(*in);
+    Fail("FFmpeg cannot read its YUV4MPEG2 header (" + AvErrorText(error) + "): Y4MSource reads it");
+  }
+  AVProbeData probe{};
+  probe.filename = path.c_str();
+  probe.buf = head.data();
+  probe.buf_size = static_cast<int>(got);
+  const AVInputFormat* guess = av_probe_input_format(&probe, 1);
+  if (guess == nullptr) Fail("FFmpeg does not recognise it as video or pictures in any format it reads");
+  if (std::strstr(guess->name, "mov") != nullptr && error == AVERROR_INVALIDDATA)
+    Fail(
+        "the MP4/MOV file has no index (moov atom): it was not finished, as when a recording stops before its file "
+        "is closed");
+  Fail(std::string("cannot open it as ") + (guess->long_name ? guess->long_name : guess->name) + ": " +
+       AvErrorText(error));
+}
+
 void MediaInput::State::Open() {
   // A pipe or a device could be read only once, and its frames not sought.
   std::error_code ec;
@@ -215,8 +249,7 @@ void MediaInput::State::Open() {
   if (std::filesystem::exists(status) && !std::filesystem::is_regular_file(status))
     Fail("is not a file (MediaSource reads files; a YUV4MPEG2 pipe is Y4MSource(\"-\")'s)");
   format.reset();
-  const int r = avformat_open_input(format.out(), path.c_str(), nullptr, nullptr);
-  if (r < 0) Fail(r == AVERROR(ENOENT) ? "no such file" : "cannot open: " + AvErrorText(r));
+  if (const int r = avformat_open_input(format.out(), path.c_str(), nullptr, nullptr); r < 0) FailToOpen(r);
   AVFormatContext* raw = format.get();
   if (const int e = avformat_find_stream_info(raw, nullptr); e < 0) Fail("cannot read its streams: " + AvErrorText(e));
   std::vector<AVStream*> videos;

@@ -1,35 +1,46 @@
 #include "tool/media/muxer.h"
 
 namespace tallyburn::tool {
-namespace {
 
-// Writes the muxer's bytes into the output's temporary file.
-int WritePacket(void* opaque, ff::WrittenBytes buf, int size) {
+// FFmpeg's I/O callbacks return an error code, and a failed write reaches
+// the muxer's calls later, if at all, as that code: the output's own error
+// ("write error: No space left on device", with its errno) is kept here,
+// and thrown in place of what the muxer's call returns.
+int Muxer::WritePacket(void* opaque, ff::WrittenBytes buf, int size) {
+  auto* muxer = static_cast<Muxer*>(opaque);
   try {
-    static_cast<OutputStream*>(opaque)->Write(buf, static_cast<size_t>(size));
+    muxer->out_->Write(buf, static_cast<size_t>(size));
     return size;
   } catch (const ToolError&) {
-    return AVERROR(EIO);
-  }
-}
-int64_t SeekOutput(void* opaque, int64_t offset, int whence) {
-  auto* out = static_cast<OutputStream*>(opaque);
-  try {
-    if (whence == AVSEEK_SIZE) return out->Size();
-    return out->Seek(offset, whence & ~AVSEEK_FORCE);
-  } catch (const ToolError&) {
-    return AVERROR(EIO);
+    return muxer->Failed();
   }
 }
 
-}  // namespace
+int64_t Muxer::SeekOutput(void* opaque, int64_t offset, int whence) {
+  auto* muxer = static_cast<Muxer*>(opaque);
+  try {
+    if (whence == AVSEEK_SIZE) return muxer->out_->Size();
+    return muxer->out_->Seek(offset, whence & ~AVSEEK_FORCE);
+  } catch (const ToolError&) {
+    return muxer->Failed();
+  }
+}
+
+int Muxer::Failed() {
+  if (!failure_) failure_ = std::current_exception();
+  return AVERROR(EIO);
+}
+
+void Muxer::Check(const std::string& what, int error) {
+  if (failure_) std::rethrow_exception(failure_);
+  if (error < 0) ThrowMediaError(path_, what, error);
+}
 
 Muxer::Muxer(const std::string& path, const AVOutputFormat* container) : path_(path), out_(OutputStream::Open(path)) {
   constexpr int kIoBytes = 1 << 16;
-  io_ = ff::MakeWritingIo(kIoBytes, out_.get(), WritePacket, SeekOutput);
+  io_ = ff::MakeWritingIo(kIoBytes, this, WritePacket, SeekOutput);
   if (!io_) throw ToolError(path_ + ": out of memory");
-  if (const int err = avformat_alloc_output_context2(format_.out(), container, nullptr, path_.c_str()); err < 0)
-    ThrowMediaError(path_, "cannot make the container", err);
+  Check("cannot make the container", avformat_alloc_output_context2(format_.out(), container, nullptr, path_.c_str()));
   format_->pb = io_.get();
   format_->flags |= AVFMT_FLAG_CUSTOM_IO;
 }
@@ -46,22 +57,19 @@ void Muxer::SetTimecode(const std::string& label, AVStream* video) {
 }
 
 void Muxer::WriteHeader() {
-  if (const int err = avformat_write_header(format_.get(), nullptr); err < 0)
-    ThrowMediaError(path_, "cannot write the container's header", err);
+  Check("cannot write the container's header", avformat_write_header(format_.get(), nullptr));
 }
 
 void Muxer::Write(AVPacket* packet, const AVRational& from, AVStream* stream) {
   av_packet_rescale_ts(packet, from, stream->time_base);
   packet->stream_index = stream->index;
-  if (const int err = av_interleaved_write_frame(format_.get(), packet); err < 0)
-    ThrowMediaError(path_, "cannot write", err);
+  Check("cannot write", av_interleaved_write_frame(format_.get(), packet));
 }
 
 void Muxer::Finish() {
-  if (const int err = av_write_trailer(format_.get()); err < 0)
-    ThrowMediaError(path_, "cannot finish the container", err);
+  Check("cannot finish the container", av_write_trailer(format_.get()));
   avio_flush(io_.get());
-  if (io_->error < 0) ThrowMediaError(path_, "cannot write", io_->error);
+  Check("cannot write", io_->error);
   out_->Commit();
 }
 

@@ -7,6 +7,7 @@
 #include <climits>
 #include <cstdlib>
 #include <map>
+#include <string_view>
 
 namespace tallyburn::tool {
 namespace {
@@ -27,8 +28,12 @@ constexpr int kMaxCalls = 1000;  // bounds the evaluation's recursion
 std::vector<Token> Lex(const std::string& s) {
   if (s.size() > kMaxScriptBytes) throw ScriptError(0, 1, "script longer than 65536 bytes");
   std::vector<Token> out;
-  size_t i = 0;
-  int line_start = 0;
+  // A byte-order mark, as some editors begin a UTF-8 file with, is no part
+  // of the script: columns count from after it.
+  constexpr std::string_view kByteOrderMark = "\xef\xbb\xbf";
+  const size_t start = std::string_view(s).substr(0, 3) == kByteOrderMark ? 3 : 0;
+  size_t i = start;
+  int line_start = static_cast<int>(start);
   // Lines are counted where there is more than one.
   const bool lines = s.find('\n') < s.find_last_not_of("\r\n \t");
   int line = lines ? 1 : 0;

@@ -12,21 +12,24 @@
 #include <string>
 #include <vector>
 
+#include "core/message.h"
 #include "frameserver/environment.h"
 
 namespace tallyburn::tool {
 
 // A script that cannot be parsed or evaluated. The message includes the
-// column (1-based) and, for a failed call, the function's own message.
+// column (1-based) and, for a failed call, the function's own message;
+// the script's own bytes in it (a file's name, a stray character) are
+// printed with control bytes escaped.
 class ScriptError : public std::runtime_error {
  public:
   // `line` 0: a one-line script, where the column says it all.
   ScriptError(int line, int column, const std::string& message, const std::string& source = "script")
-      : std::runtime_error(source + (line > 0 ? " line " + std::to_string(line) + "," : std::string()) + " column " +
-                           std::to_string(column) + ": " + message),
+      : std::runtime_error(Printable(source + (line > 0 ? " line " + std::to_string(line) + "," : std::string()) +
+                                     " column " + std::to_string(column) + ": " + message)),
         line_(line),
         column_(column),
-        message_(message) {}
+        message_(Printable(message)) {}
   int line() const { return line_; }
   int column() const { return column_; }
   const std::string& message() const { return message_; }
