@@ -176,6 +176,7 @@ struct MediaInput::State {
   // Where decoding stands.
   int delivered = -1;       // the frame in `picture`, or -1
   int position = -1;        // the last frame out of the decoder, or -1
+  int held = -1;            // in order (Next): a frame decoded early, past a lost one, or -1
   int sent = -1;            // decode index of the last packet sent, once synced
   bool synced = false;      // the packets sent are known by decode index
   bool from_start = false;  // reading on from the file's start after a seek that missed
@@ -402,7 +403,7 @@ void MediaInput::State::Reopen() {
 
 void MediaInput::State::Seek(int key) {
   av_frame_unref(frame.get());
-  delivered = position = -1;
+  delivered = position = held = -1;
   input_done = flushed = false;
   synced = from_start = false;
   sync_to = key;
@@ -514,6 +515,7 @@ void MediaInput::State::Present(double time) {
     src = converted.get();
   }
   Picture& pic = picture;
+  pic.damage.clear();
   pic.count = SlotPlanes(*host);
   for (int k = 0; k < pic.count; ++k) {
     const PlaneSize size = PlaneSizeOf(*host, vi.width, vi.height, k);
@@ -628,11 +630,42 @@ const Picture& MediaInput::Frame(int n) {
   }
 }
 
+// In order from the start, as verify reads: a frame the decoder passes
+// over (a packet that did not decode) is lost, said in its picture, and
+// the frame decoded after it is held for its turn.
 const Picture* MediaInput::Next(bool) {
   State& s = *s_;
-  if (s.delivered + 1 < s.vi.num_frames) return &Frame(s.delivered + 1);
-  if (s.facts.cut) throw InputCut(CutMessage());
-  return nullptr;
+  const int n = s.delivered + 1;
+  if (n >= s.vi.num_frames) {
+    if (s.facts.cut) throw InputCut(CutMessage());
+    return nullptr;
+  }
+  s.picture.damage.clear();
+  s.delivered = n;
+  const auto lost = [&s, n, this] {
+    s.picture.damage = "no picture came out of the decoder";
+    s.picture.time = Time(n);
+    return &s.picture;
+  };
+  if (s.held >= 0) {
+    if (s.held > n) return lost();
+    s.held = -1;
+    s.Present(Time(n));
+    return &s.picture;
+  }
+  while (s.Decode()) {
+    int got = s.FrameIndexOf(*s.frame);
+    if (got < 0) got = s.position + 1;  // a frame without its time: the next one
+    s.position = got;
+    if (got < n) continue;
+    if (got > n) {
+      s.held = got;
+      return lost();
+    }
+    s.Present(Time(n));
+    return &s.picture;
+  }
+  return lost();  // the decoder ended before it
 }
 
 bool MediaInput::ReadSound(SoundSink sink) {

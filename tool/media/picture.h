@@ -28,6 +28,10 @@ struct Picture {
   int count = 0;       // slot planes present (1 or 3; luma only when asked for)
   bool alpha = false;  // planes[3] holds the alpha plane
   double time = 0;     // presentation time, in seconds
+  // Not empty for a frame that did not arrive whole (a packet that did not
+  // decode, a damaged frame header): what went wrong. Its planes are then
+  // no picture of it, and the reader goes on with the next frame.
+  std::string damage;
 };
 
 // An input that ends inside its video, after the pictures before the cut.
@@ -43,7 +47,8 @@ class PictureReader {
   // The clip it reads: size, rate, pixel type; num_frames 0 when unknown.
   virtual const VideoInfo& info() const = 0;
   // The next picture, or nullptr at the end. `luma_only`: only plane 0 need
-  // be there. InputCut when the input ends inside its video.
+  // be there. InputCut when the input ends inside its video. A frame lost
+  // to damage comes as a picture with its `damage` said.
   virtual const Picture* Next(bool luma_only) = 0;
   // The name errors and reports give the input.
   virtual const std::string& name() const = 0;

@@ -259,6 +259,28 @@ bool ReadY4mFrameHeader(InputStream& in, int n) {
   return true;
 }
 
+bool SkipToY4mFrame(InputStream& in) {
+  static constexpr char kMagic[] = "FRAME";
+  for (size_t matched = 0;;) {
+    const int c = in.Get();
+    if (c < 0) return false;
+    if (matched == 5) {
+      if (c == '\n') return true;
+      if (c == ' ') {
+        // Its parameters, up to a line's end not too far on.
+        int d = 0;
+        for (size_t params = 0; (d = in.Get()) >= 0 && d != '\n' && params <= kMaxFrameHeaderBytes;) ++params;
+        if (d == '\n') return true;
+        if (d < 0) return false;
+      }
+      matched = 0;
+      continue;
+    }
+    // No letter of FRAME comes twice, so a mismatch starts again at F.
+    matched = c == kMagic[matched] ? matched + 1 : c == 'F' ? 1 : 0;
+  }
+}
+
 void ReadY4mPlanes(InputStream& in, const Y4mHeader& h, int n, VideoFrame& frame, std::vector<uint8_t>& scratch) {
   const size_t want = Y4mFrameBytes(h);
   size_t got = 0;

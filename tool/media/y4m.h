@@ -63,6 +63,10 @@ int CountY4mFrames(const InputStream& in, const Y4mHeader& h, bool* cut);
 // Reads the "FRAME" line of frame n: false at a clean end of the stream,
 // ToolError for a damaged one.
 bool ReadY4mFrameHeader(InputStream& in, int n);
+// After a damaged FRAME line: reads on to the next whole one and past it,
+// so that the frame after the damaged one is read next; false when the
+// stream ends first.
+bool SkipToY4mFrame(InputStream& in);
 
 // Reads frame n's planes into `frame` (YV12 planes or packed YUY2, the
 // latter through `scratch`, sized Y4mFrameBytes).

@@ -35,7 +35,22 @@ class Y4mPictures final : public PictureReader {
   const std::string& name() const override { return in_->name(); }
 
   const Picture* Next(bool luma_only) override {
-    if (!ReadY4mFrameHeader(*in_, n_)) return nullptr;
+    picture_.damage.clear();
+    if (!header_read_) {
+      try {
+        if (!ReadY4mFrameHeader(*in_, n_)) return nullptr;
+      } catch (const ToolError&) {
+        // The frame is lost with its header; the next is read from its own.
+        // A stream that ends before another header ends inside this frame.
+        if (!SkipToY4mFrame(*in_))
+          throw InputCut(in_->name() + ": damaged FRAME header at frame " + std::to_string(n_));
+        header_read_ = true;
+        picture_.damage = "damaged FRAME header";
+        picture_.time = TimeOf(n_++);
+        return &picture_;
+      }
+    }
+    header_read_ = false;
     const size_t got = in_->Read(luma_.data(), luma_.size());
     size_t rest = 0;
     if (got == luma_.size()) {
@@ -58,9 +73,7 @@ class Y4mPictures final : public PictureReader {
       }
       picture_.count = 3;
     }
-    picture_.time =
-        header_.fps_numerator ? static_cast<double>(n_) * header_.fps_denominator / header_.fps_numerator : 0;
-    ++n_;
+    picture_.time = TimeOf(n_++);
     return &picture_;
   }
 
@@ -71,16 +84,19 @@ class Y4mPictures final : public PictureReader {
   PixelFormat format_{};
   std::vector<uint8_t> luma_, chroma_;
   size_t rest_ = 0;
+  double TimeOf(int n) const {
+    return header_.fps_numerator ? static_cast<double>(n) * header_.fps_denominator / header_.fps_numerator : 0;
+  }
+
   Picture picture_;
   int n_ = 0;
+  bool header_read_ = false;  // the next frame's header was read finding it
 };
 
 bool IsY4m(std::string_view head) { return head.starts_with("YUV4MPEG2 "); }
 bool AnyFile(std::string_view) { return true; }
 
-std::unique_ptr<PictureReader> OpenY4m(const std::string& path) {
-  return std::make_unique<Y4mPictures>(InputStream::Open(path));
-}
+std::unique_ptr<PictureReader> OpenY4m(const std::string& path) { return OpenY4mPictures(InputStream::Open(path)); }
 std::unique_ptr<PictureReader> OpenMedia(const std::string& path) {
   // A delivered file may have gaps where frames were dropped: its frames
   // are read as they come, each with its own time.
@@ -130,6 +146,10 @@ void AddLines(std::string& out, const char* left, const char* text) {
 }  // namespace
 
 std::span<const InputKind> InputKinds() { return kInputs; }
+
+std::unique_ptr<PictureReader> OpenY4mPictures(std::unique_ptr<InputStream> in) {
+  return std::make_unique<Y4mPictures>(std::move(in));
+}
 
 std::unique_ptr<PictureReader> OpenPictures(const std::string& path) {
   if (path == "-") return OpenY4m(path);

@@ -33,6 +33,8 @@ std::span<const InputKind> InputKinds();
 // that claims the file: YUV4MPEG2 by its header, FFmpeg's libraries for
 // every other file. Standard input is read as YUV4MPEG2.
 std::unique_ptr<PictureReader> OpenPictures(const std::string& path);
+// A YUV4MPEG2 stream's pictures, as verify reads them.
+std::unique_ptr<PictureReader> OpenY4mPictures(std::unique_ptr<InputStream> in);
 
 // The rows as the help texts list them: the script functions, and the
 // kinds verify reads.

@@ -37,7 +37,7 @@ bool SyncReport::in_step(double tolerance_ms) const {
 
 bool VerifyReport::intact() const {
   return !numbers.empty() && decoded == static_cast<int>(numbers.size()) && dropped.empty() && repeated.empty() &&
-         out_of_order.empty() && unexpected.empty() && !cut;
+         out_of_order.empty() && unexpected.empty() && damaged.empty() && !cut;
 }
 
 VerifyReport Analyse(std::vector<std::optional<uint32_t>> numbers, std::optional<NumberRange> expect) {

@@ -171,11 +171,16 @@ struct VerifyReport {
   std::vector<Backwards> out_of_order;
   std::vector<NumberRange> unexpected;          // numbers read outside --expect
   std::vector<std::pair<int, int>> unreadable;  // runs of input frames
-  bool cut = false;                             // the stream ends inside a frame
-  std::vector<double> times;                    // per input frame: its presentation time, in seconds
-  std::optional<QualityReport> quality;         // --reference
-  std::optional<SyncReport> sync;               // the sound's marks against the frames, where it has sound
-  std::string sync_note;                        // why sound there was not measured, or ""
+  struct Damage {
+    int frame;        // the input frame, counted among the unreadable
+    std::string why;  // what did not arrive whole
+  };
+  std::vector<Damage> damaged;
+  bool cut = false;                      // the stream ends inside a frame
+  std::vector<double> times;             // per input frame: its presentation time, in seconds
+  std::optional<QualityReport> quality;  // --reference
+  std::optional<SyncReport> sync;        // the sound's marks against the frames, where it has sound
+  std::string sync_note;                 // why sound there was not measured, or ""
 
   // Every expected frame present once, in order, and every frame read.
   bool intact() const;

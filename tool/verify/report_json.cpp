@@ -29,6 +29,8 @@ ojson NumbersJson(const VerifyReport& r, const std::string& input) {
     backwards.push_back({{"frame", x.frame}, {"number", x.number}, {"after", x.after}});
   ojson unreadable = ojson::array();
   for (const auto& [a, b] : r.unreadable) unreadable.push_back({a, b});
+  ojson damaged = ojson::array();
+  for (const auto& x : r.damaged) damaged.push_back({{"frame", x.frame}, {"why", x.why}});
   return {
       {"input", input},
       {"intact", r.intact()},
@@ -42,6 +44,7 @@ ojson NumbersJson(const VerifyReport& r, const std::string& input) {
       {"out_of_order", backwards},
       {"unexpected", Ranges(r.unexpected)},
       {"unreadable", unreadable},
+      {"damaged", damaged},
       {"numbers", numbers},
       {"times", r.times},
   };

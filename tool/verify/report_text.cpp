@@ -46,6 +46,18 @@ std::string NumbersText(const VerifyReport& r, const std::string& input) {
   });
   list("unexpected", r.unexpected, [](const NumberRange& x) { return RangeText(x.first, x.last); });
   list("unreadable frames", r.unreadable, [](const std::pair<int, int>& x) { return RangeText(x.first, x.second); });
+  // Damage in runs of frames lost the same way.
+  std::vector<std::pair<std::pair<int, int>, std::string>> damaged;
+  for (const auto& d : r.damaged) {
+    if (!damaged.empty() && damaged.back().first.second + 1 == d.frame && damaged.back().second == d.why)
+      ++damaged.back().first.second;
+    else
+      damaged.push_back({{d.frame, d.frame}, d.why});
+  }
+  list("damaged", damaged, [](const auto& x) {
+    const auto [a, b] = x.first;
+    return (a == b ? "frame " : "frames ") + RangeText(a, b) + " (" + x.second + ")";
+  });
   if (r.cut) s += "the stream ends inside a frame\n";
   return s;
 }

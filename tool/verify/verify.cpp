@@ -29,6 +29,7 @@ VerifyReport ReadAndCompare(const VerifyOptions& o, std::string* name) {
   const bool luma_only = std::none_of(steps.begin(), steps.end(), [](const auto& s) { return s->wants_chroma(); });
 
   std::vector<std::optional<uint32_t>> numbers;
+  std::vector<VerifyReport::Damage> damaged;
   bool cut = false;
   framecode::Reader reader;
   auto shown = std::chrono::steady_clock::now();
@@ -40,8 +41,11 @@ VerifyReport ReadAndCompare(const VerifyOptions& o, std::string* name) {
       cut = true;
     }
     if (p == nullptr) break;
-    const framecode::LumaView luma = LumaOf(*p, vi);
-    numbers.push_back(reader.Read(luma));
+    // A damaged frame is unreadable, and the run goes on to the next.
+    const bool whole = p->damage.empty();
+    if (!whole) damaged.push_back({n, p->damage});
+    const framecode::LumaView luma = whole ? LumaOf(*p, vi) : framecode::LumaView{};
+    numbers.push_back(whole ? reader.Read(luma) : std::nullopt);
     const FrameSeen frame{n, *p, luma, numbers.back()};
     for (const auto& step : steps) step->Frame(frame);
     if (o.progress && std::chrono::steady_clock::now() - shown > std::chrono::milliseconds(250)) {
@@ -53,6 +57,7 @@ VerifyReport ReadAndCompare(const VerifyOptions& o, std::string* name) {
 
   VerifyReport report = Analyse(std::move(numbers), o.expect);
   report.cut = cut;
+  report.damaged = std::move(damaged);
   for (auto step = steps.rbegin(); step != steps.rend(); ++step) (*step)->Finish(report);
   return report;
 }

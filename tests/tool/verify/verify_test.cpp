@@ -737,6 +737,90 @@ INSTANTIATE_TEST_SUITE_P(
                "-vf tinterlace=mode=interleave_top", 2}),
     [](const auto& p) { return std::string(p.param.name); });
 
+// A stream damaged on its way: a FRAME line broken, a packet's bytes
+// overwritten. The frames lost are counted and said, the run goes on to
+// the end and reads the frames after the damage, and exits 1; no frame
+// reads as another's number.
+TEST(VerifyDamagedStreamTest, DamageIsAFindingAndTheRunGoesOn) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  constexpr int kFrames = 30;
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {"ColorBars(320, 240, length=30).TallyId()", "-o", "v.y4m"}).status, 0);
+  ASSERT_EQ(Shell(dir, "ffmpeg -v error -i v.y4m -c:v libx264 -g 10 -bf 0 -preset veryfast v.mp4").status, 0);
+  const std::string y4m = ReadFile(dir.Path("v.y4m")), mp4 = ReadFile(dir.Path("v.mp4"));
+  // The n-th FRAME line of a stream.
+  const auto frame_line = [&y4m](int n) {
+    size_t at = y4m.find("FRAME");
+    for (int k = 0; k < n; ++k) at = y4m.find("FRAME", at + 5);
+    return at;
+  };
+  struct Case {
+    const char* name;
+    std::string bytes;
+    const char* file;
+    bool from_pipe;
+    std::vector<int> damaged;  // frames said lost
+    std::string line;          // the text report's line
+    bool cut;
+  };
+  std::string broken_header = y4m, broken_params = y4m, broken_last = y4m, stomped = mp4;
+  broken_header.replace(frame_line(2), 5, "FRXME");
+  broken_params.replace(frame_line(7), 6, "FRAME ");  // parameters that never end in a line
+  broken_params.replace(frame_line(7) + 6, 1100, std::string(1100, 'x'));
+  broken_last.replace(frame_line(kFrames - 1), 2, "GR");
+  // A stretch inside the file's media data, in the packets of frames 10 to 19.
+  const size_t mdat = mp4.find("mdat");
+  ASSERT_NE(mdat, std::string::npos);
+  const size_t at = mdat + (mp4.size() - mdat) / 2;
+  stomped.replace(at, 300, std::string(300, '\xff'));
+  const Case cases[] = {
+      {"a damaged FRAME line", broken_header, "d.y4m", false, {2}, "damaged: frame 2 (damaged FRAME header)\n", false},
+      {"the same from a pipe", broken_header, "-", true, {2}, "damaged: frame 2 (damaged FRAME header)\n", false},
+      {"FRAME parameters without an end",
+       broken_params,
+       "d.y4m",
+       false,
+       {7},
+       "damaged: frame 7 (damaged FRAME header)\n",
+       false},
+      {"the last FRAME line damaged", broken_last, "d.y4m", false, {}, "the stream ends inside a frame\n", true},
+      {"a packet overwritten", stomped, "d.mp4", false, {}, "", false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string file = c.from_pipe ? "d.y4m" : c.file;
+    WriteFile(dir.Path(file), c.bytes);
+    const RunResult r = c.from_pipe ? RunTool(dir, {"verify", "-", "--json", "r.json"}, c.bytes)
+                                    : RunTool(dir, {"verify", file, "--json", "r.json"});
+    EXPECT_EQ(r.status, 1) << r.err;
+    if (!c.line.empty()) {
+      EXPECT_NE(r.err.find(c.line), std::string::npos) << r.err;
+    }
+    const nlohmann::json report = nlohmann::json::parse(ReadFile(dir.Path("r.json")));
+    EXPECT_EQ(report["cut"], c.cut);
+    std::vector<int> damaged;
+    for (const auto& d : report["damaged"]) damaged.push_back(d["frame"].get<int>());
+    const auto& numbers = report["numbers"];
+    if (std::string(c.file) == "d.mp4") {
+      // Whatever the decoder made of it: some frames lost or unreadable,
+      // and the last ones, after the next key frame, read again.
+      EXPECT_LT(report["frames"]["decoded"].get<int>(), kFrames) << r.err;
+      ASSERT_EQ(numbers.size(), static_cast<size_t>(kFrames)) << r.err;
+      EXPECT_EQ(numbers[kFrames - 1], kFrames - 1) << r.err;
+    } else {
+      EXPECT_EQ(damaged, c.damaged) << r.err;
+      ASSERT_EQ(numbers.size(), static_cast<size_t>(c.cut ? kFrames - 1 : kFrames)) << r.err;
+    }
+    for (size_t i = 0; i < numbers.size(); ++i) {
+      if (std::find(damaged.begin(), damaged.end(), static_cast<int>(i)) != damaged.end()) {
+        EXPECT_TRUE(numbers[i].is_null()) << "frame " << i;
+      } else if (!numbers[i].is_null()) {
+        EXPECT_EQ(numbers[i], i) << "frame " << i << " read as another number";
+      }
+    }
+  }
+}
+
 TEST(VerifyCommandTest, CouldNotRunIsTwo) {
   TempDir dir;
   for (const std::vector<std::string>& args :
