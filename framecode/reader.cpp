@@ -323,10 +323,12 @@ std::optional<uint32_t> Reader::ReadClock(const LumaView& luma, int y, size_t fi
   // The data row is the next module row: on a scan line, the same place in
   // it as the scan line in the clock's; along a path, a module across it.
   if (path_ != nullptr) {
-    // Only where the modules are: the rest of the path is another clock's.
-    const int from = static_cast<int>(std::floor(centre[0] - half[0])) - 1;
-    const int to = static_cast<int>(std::ceil(centre[kModules - 1] + half[kModules - 1])) + 1;
-    SamplePath(luma, *path_, path_across_, module, module / 5, below_, from, to);
+    // Only the middle of each module, the samples its level is taken from.
+    for (int k = 0; k < kModules; ++k) {
+      const int from = static_cast<int>(std::floor(centre[k] - half[k]));
+      const int to = static_cast<int>(std::ceil(centre[k] + half[k]));
+      SamplePath(luma, *path_, path_across_, module, module / 5, below_, from, to);
+    }
     below_y_ = -1;
   } else {
     const int data_y = y + static_cast<int>(std::lround(module));
