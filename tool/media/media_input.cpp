@@ -6,6 +6,7 @@
 #include <cstring>
 #include <filesystem>
 #include <numeric>
+#include <queue>
 
 #include "core/pixel_format.h"
 #include "tool/media/ffmpeg.h"
@@ -14,6 +15,7 @@
 #include "tool/media/y4m.h"
 
 extern "C" {
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -172,6 +174,7 @@ struct MediaInput::State {
   std::vector<int> key_before;  // per frame: the key packet decoding starts from
   std::vector<int> last_key;    // per packet: the last key packet at or before it
   bool guessed = false;         // some packets had no presentation time stamp
+  bool probe_errors = false;    // the demuxer's errors while the streams were probed to the file's end
 
   // Where decoding stands.
   int delivered = -1;       // the frame in `picture`, or -1
@@ -202,6 +205,8 @@ struct MediaInput::State {
   void Open();
   void Index();
   void SetRate();
+  int64_t ShownBefore() const;
+  void KeepWhole(AVRational rate);
   void OpenDecoder();
   void Seek(int key);  // to the key packet of this decode index
   bool Decode();       // the next frame out of the decoder into `frame`; false at its end
@@ -243,6 +248,17 @@ void MediaInput::State::FailToOpen(int error) const {
        AvErrorText(error));
 }
 
+// Errors a demuxer reports only in its log (Matroska's "File ended
+// prematurely"), caught while the index is made, and while the streams are
+// probed (which can read a short file to its end): the thread's one scan.
+thread_local const AVFormatContext* scanned = nullptr;
+thread_local bool scan_errors = false;
+
+void WatchLog(void* avcl, int level, const char* fmt, va_list args) {
+  if (scanned != nullptr && avcl == scanned && level <= AV_LOG_ERROR) scan_errors = true;
+  av_log_default_callback(avcl, level, fmt, args);
+}
+
 void MediaInput::State::Open() {
   // A pipe or a device could be read only once, and its frames not sought.
   std::error_code ec;
@@ -252,7 +268,12 @@ void MediaInput::State::Open() {
   format.reset();
   if (const int r = avformat_open_input(format.out(), path.c_str(), nullptr, nullptr); r < 0) FailToOpen(r);
   AVFormatContext* raw = format.get();
-  if (const int e = avformat_find_stream_info(raw, nullptr); e < 0) Fail("cannot read its streams: " + AvErrorText(e));
+  scanned = raw;
+  scan_errors = false;
+  const int found = avformat_find_stream_info(raw, nullptr);
+  scanned = nullptr;
+  if (found < 0) Fail("cannot read its streams: " + AvErrorText(found));
+  probe_errors = scan_errors && raw->pb != nullptr && avio_feof(raw->pb) != 0;
   std::vector<AVStream*> videos;
   for (unsigned i = 0; i < raw->nb_streams; ++i) {
     AVStream* s = raw->streams[i];
@@ -285,16 +306,6 @@ void MediaInput::State::OpenDecoder() {
   facts.codec = codec->name;
 }
 
-// Errors a demuxer reports only in its log (Matroska's "File ended
-// prematurely"), caught while the index is made: the thread's one scan.
-thread_local const AVFormatContext* scanned = nullptr;
-thread_local bool scan_errors = false;
-
-void WatchLog(void* avcl, int level, const char* fmt, va_list args) {
-  if (scanned != nullptr && avcl == scanned && level <= AV_LOG_ERROR) scan_errors = true;
-  av_log_default_callback(avcl, level, fmt, args);
-}
-
 void MediaInput::State::Index() {
   AVPacket* p = packet.get();
   int64_t end = 0;  // where the last video packet ends in the file
@@ -320,16 +331,20 @@ void MediaInput::State::Index() {
     av_packet_unref(p);
   }
   scanned = nullptr;
-  if ((r < 0 && r != AVERROR_EOF) || scan_errors) facts.cut = true;
+  if ((r < 0 && r != AVERROR_EOF) || scan_errors || probe_errors) facts.cut = true;
   const std::string demuxer = format->iformat->name;
   const int64_t size = format->pb ? avio_size(format->pb) : -1;
   // A sample table that lists more packets than the file holds.
   if (demuxer.find("mov") != std::string::npos &&
       avformat_index_get_entries_count(stream) > static_cast<int>(packets.size()))
     facts.cut = true;
-  // A transport stream ends in a whole 188-byte packet (192 in M2TS); the
-  // video packet the cut went through is not whole.
-  if (demuxer == "mpegts" && size > 0 && size % 188 != 0 && size % 192 != 0 && !packets.empty()) {
+  // A transport stream ends in a whole packet (188 bytes, 192 in M2TS, the
+  // size its demuxer found); the video packet the cut went through is not whole.
+  int64_t ts_packet = 0;
+  if (demuxer == "mpegts" && (av_opt_get_int(format->priv_data, "ts_packetsize", 0, &ts_packet) < 0 || ts_packet <= 0))
+    ts_packet = 0;
+  if (demuxer == "mpegts" && size > 0 && !packets.empty() &&
+      (ts_packet > 0 ? size % ts_packet != 0 : size % 188 != 0 && size % 192 != 0)) {
     facts.cut = true;
     packets.pop_back();
   }
@@ -363,17 +378,95 @@ void MediaInput::State::Index() {
   }
 }
 
+// A cut file's packets are the first ones in decode order; those cut off
+// are decoded after them. The presentation time at or before which none of
+// them can be shown, for a stream true to its reorder delay and its decode
+// time stamps.
+int64_t MediaInput::State::ShownBefore() const {
+  // A decoder holds back `delay` frames to put them in presentation order:
+  // a frame it lets out before the last packet comes before every frame
+  // still to come. The delay is at least the one that puts these in order.
+  int64_t bound = INT64_MIN;
+  for (int delay = std::max(0, stream->codecpar->video_delay);; ++delay) {
+    if (delay > 16) return INT64_MIN;  // FFmpeg's most; no order found
+    std::priority_queue<int64_t, std::vector<int64_t>, std::greater<>> held;
+    int64_t out = INT64_MIN;
+    bool ordered = true;
+    for (const Packet& p : packets) {
+      held.push(p.ts);
+      if (static_cast<int>(held.size()) <= delay) continue;
+      if (held.top() < out) {
+        ordered = false;
+        break;
+      }
+      out = held.top();
+      held.pop();
+    }
+    if (ordered) {
+      bound = out;
+      break;
+    }
+  }
+  // A packet to come is decoded after the last one here and shown no
+  // earlier than it is decoded, where the file's decode times say so.
+  int64_t dts = INT64_MIN;
+  bool kept = packets.back().dts != AV_NOPTS_VALUE;
+  for (const Packet& p : packets) {
+    if (p.dts == AV_NOPTS_VALUE) continue;
+    kept = kept && p.dts > dts && p.ts >= p.dts;
+    dts = p.dts;
+  }
+  return kept ? std::min(bound, dts) : bound;
+}
+
+// A cut file's whole frames, in presentation order: none shown after a
+// frame cut off (its B-frames cut off after a P-frame) nor counted as if it
+// came before it.
+void MediaInput::State::KeepWhole(AVRational rate) {
+  const size_t all = times.size();
+  size_t whole = all;
+  if (guessed) {
+    // Counted as they come out of the decoder: the last frames it holds
+    // back may come after frames cut off.
+    const size_t held = static_cast<size_t>(std::max(0, stream->codecpar->video_delay));
+    whole = all > held ? all - held : 1;
+  } else {
+    whole = std::max<size_t>(
+        1, static_cast<size_t>(std::upper_bound(times.begin(), times.end(), ShownBefore()) - times.begin()));
+    // Past those, where they are evenly spaced at the stream's rate, a frame
+    // one frame after the last whole one leaves no room for one cut off.
+    if (rate.num > 0 && rate.den > 0) {
+      const double step = av_q2d(av_inv_q(rate)) / av_q2d(stream->time_base);
+      const auto placed = [&](size_t n) {
+        return std::abs(static_cast<double>(times[n] - times[0]) - static_cast<double>(n) * step) <= step / 2;
+      };
+      bool even = true;
+      for (size_t n = 1; n < whole && even; ++n) even = placed(n);
+      // With fps_num or any spacing, a frame after the first alone tells
+      // nothing of how the file's frames are spaced.
+      const bool spacing_known = options.fps_num == 0 && !options.any_spacing ? even : even && whole > 1;
+      while (spacing_known && whole < all && placed(whole) &&
+             std::abs(static_cast<double>(times[whole] - times[whole - 1]) - step) < step / 2)
+        ++whole;
+    }
+  }
+  times.resize(whole);
+  packet_of.resize(whole);
+  key_before.resize(whole);
+}
+
 void MediaInput::State::SetRate() {
+  AVRational rate = stream->avg_frame_rate;
+  if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
+  if (rate.num > 0 && rate.den > 0) av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
+  if (facts.cut) KeepWhole(rate);
   if (options.fps_num != 0) {
     vi.fps_numerator = options.fps_num;
     vi.fps_denominator = options.fps_den;
     return;
   }
-  AVRational rate = stream->avg_frame_rate;
-  if (rate.num <= 0 || rate.den <= 0) rate = stream->r_frame_rate;
   if (rate.num <= 0 || rate.den <= 0)
     Fail("its video has no frame rate: give fps_num and fps_den to number its frames in presentation order");
-  av_reduce(&rate.num, &rate.den, rate.num, rate.den, INT32_MAX);
   vi.fps_numerator = static_cast<unsigned>(rate.num);
   vi.fps_denominator = static_cast<unsigned>(rate.den);
   if (options.any_spacing) return;
@@ -427,6 +520,8 @@ int MediaInput::State::FrameIndexOf(const AVFrame& f) const {
   if (position >= 0 && next < static_cast<int>(times.size()) && times[static_cast<size_t>(next)] == ts) return next;
   const auto it = std::lower_bound(times.begin(), times.end(), ts);
   if (ts != AV_NOPTS_VALUE && it != times.end() && *it == ts) return static_cast<int>(it - times.begin());
+  // A cut file's frames past its whole ones: never taken for one of them.
+  if (facts.cut && ts != AV_NOPTS_VALUE && ts > times.back()) return static_cast<int>(times.size());
   return -1;
 }
 

@@ -27,7 +27,7 @@ struct MediaFacts {
   std::string decoded;    // the decoded pixel format's name ("yuv422p10le")
   std::string delivered;  // how frames come: "as decoded", or the conversion
   int stream_index = 0;   // in the file
-  bool cut = false;       // the file ends inside its video: frames counted are those before the cut
+  bool cut = false;       // the file ends inside its video: frames counted are those shown before the first cut off
 };
 
 class MediaInput final : public PictureReader {

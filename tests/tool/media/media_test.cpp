@@ -5,10 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cinttypes>
+#include <cstdio>
 #include <cstdlib>
 #include <nlohmann/json.hpp>
+#include <numeric>
 #include <ostream>
 #include <random>
+#include <sstream>
 
 #include "slot_planes.h"
 #include "tests/tool/tool_support.h"
@@ -284,6 +288,147 @@ INSTANTIATE_TEST_SUITE_P(Files, MediaCutTest,
                                            CutCase{"y4m", "y4m", "-pix_fmt yuv420p", 500}),
                          [](const ::testing::TestParamInfo<CutCase>& p) { return std::string(p.param.name); });
 
+// A packet of a file in decode order: where its bytes are, and when it is
+// shown.
+struct FilePacket {
+  int64_t pos, size;
+  double time;
+};
+
+std::vector<FilePacket> PacketsOf(const TempDir& dir, const std::string& file) {
+  const RunResult r = Shell(
+      dir, "ffprobe -v error -select_streams v -show_entries packet=pos,size,pts_time -of csv=p=0 " + Quote(file));
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::vector<FilePacket> packets;
+  std::istringstream lines(r.out);
+  for (std::string line; std::getline(lines, line);) {
+    FilePacket p{};
+    if (std::sscanf(line.c_str(), "%lf,%" SCNd64 ",%" SCNd64, &p.time, &p.size, &p.pos) == 3) packets.push_back(p);
+  }
+  return packets;
+}
+
+// The numbers verify reads from the frames of a YUV4MPEG2 file.
+std::vector<int> NumbersOf(const TempDir& dir, const std::string& y4m) {
+  const RunResult v = RunTool(dir, {"verify", y4m, "--json", "numbers.json"});
+  EXPECT_NE(v.status, -1) << v.err;
+  return nlohmann::json::parse(ReadFile(dir.Path("numbers.json")))["numbers"].get<std::vector<int>>();
+}
+
+struct BframeCutCase {
+  const char* name;
+  const char* file;
+  const char* encode;
+};
+
+void PrintTo(const BframeCutCase& c, std::ostream* os) { *os << c.name; }
+
+class MediaBframeCutTest : public MediaHost, public ::testing::WithParamInterface<BframeCutCase> {};
+
+// Cut through a packet, a file with B-frames holds the packets before it
+// in decode order: a P-frame whose B-frames (shown before it) are cut off
+// leaves a hole in presentation order. The frames before the first hole
+// are the whole ones, delivered each in its place, in any order, with or
+// without fps_num; then one line and exit status 1.
+TEST_P(MediaBframeCutTest, DeliversEachWholeFrameInItsPlaceThenOneLine) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  const BframeCutCase& c = GetParam();
+  TempDir dir;
+  // Moving pictures (so that every packet has bytes to cut through), each
+  // with its number burned in.
+  ASSERT_EQ(
+      Shell(dir, "ffmpeg -v error -f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 30 -c:v ffv1 src.mkv").status, 0);
+  ASSERT_EQ(RunTool(dir, {"MediaSource(\"src.mkv\").TallyId()", "-o", "burned.y4m"}).status, 0);
+  const std::string whole = std::string("whole.") + c.file, cut = std::string("cut.") + c.file;
+  ASSERT_EQ(
+      Shell(dir, std::string("ffmpeg -v error -i burned.y4m -c:v libx264 -crf 20 ") + c.encode + " " + whole).status,
+      0);
+  const std::vector<FilePacket> packets = PacketsOf(dir, whole);
+  ASSERT_EQ(packets.size(), 30u);
+  const std::vector<std::string> want = FfmpegFrames(dir, whole, "yuv420p", 320 * 240 * 3 / 2);
+  ASSERT_EQ(want.size(), 30u);
+  std::vector<double> shown;
+  for (const FilePacket& p : packets) shown.push_back(p.time);
+  std::sort(shown.begin(), shown.end());
+  const std::string bytes = ReadFile(dir.Path(whole));
+
+  int holes = 0;
+  for (const size_t k : {6u, 11u, 15u, 22u, 27u}) {
+    SCOPED_TRACE("cut through packet " + std::to_string(k));
+    // The frames whole: those shown before the first frame whose packet is
+    // not among the k before the cut.
+    std::vector<bool> held(30, false);
+    for (size_t i = 0; i < k; ++i)
+      held[static_cast<size_t>(std::find(shown.begin(), shown.end(), packets[i].time) - shown.begin())] = true;
+    const int frames = static_cast<int>(std::find(held.begin(), held.end(), false) - held.begin());
+    if (frames < static_cast<int>(k)) ++holes;
+    int64_t at = packets[k].pos + packets[k].size / 2;
+    // A transport stream cut between its packets does not say so.
+    if (at % 188 == 0) ++at;
+    WriteFile(dir.Path(cut), bytes.substr(0, static_cast<size_t>(at)));
+
+    const std::string line = "tallyburn: " + cut + ": the file is cut short after frame " + std::to_string(frames - 1) +
+                             " (" + std::to_string(frames) + " whole frames)\n";
+    for (const std::string fps : {"", ", fps_num=24, fps_den=1"}) {
+      SCOPED_TRACE("MediaSource(cut" + fps + ")");
+      const std::string script = "MediaSource(\"" + cut + "\"" + fps + ")";
+      const RunResult piped = Shell(dir, Quote(TALLYBURN_TOOL_PATH) + " '" + script + "' -o - > piped.y4m");
+      EXPECT_EQ(piped.status, 1);
+      EXPECT_EQ(piped.err, line);
+      const std::vector<std::string> got = FfmpegFrames(dir, "piped.y4m", "yuv420p", 320 * 240 * 3 / 2);
+      ASSERT_EQ(got.size(), static_cast<size_t>(frames));
+      for (int n = 0; n < frames; ++n) EXPECT_TRUE(got[static_cast<size_t>(n)] == want[static_cast<size_t>(n)]) << n;
+      std::vector<int> numbers(static_cast<size_t>(frames));
+      std::iota(numbers.begin(), numbers.end(), 0);
+      EXPECT_EQ(NumbersOf(dir, "piped.y4m"), numbers);
+      const RunResult info = RunTool(dir, {"--info", script});
+      EXPECT_NE(info.out.find("frames      " + std::to_string(frames) + "\n"), std::string::npos) << info.out;
+
+      // Read in this process, backwards and in a shuffled order.
+      const PClip clip = Clip("MediaSource(\"" + dir.Path(cut) + "\"" + fps + ")");
+      const VideoInfo vi = clip->GetVideoInfo();
+      ASSERT_EQ(vi.num_frames, frames);
+      const PixelFormat f = *DescribePixelType(vi.pixel_type);
+      std::vector<int> order(numbers.rbegin(), numbers.rend());
+      std::vector<int> shuffled = numbers;
+      std::shuffle(shuffled.begin(), shuffled.end(), std::mt19937(static_cast<unsigned>(k)));
+      order.insert(order.end(), shuffled.begin(), shuffled.end());
+      for (const int n : order)
+        EXPECT_TRUE(RawBytes(env, env.FetchFrame(clip, n), f, 320, 240) == want[static_cast<size_t>(n)]) << n;
+    }
+    // verify reads as many.
+    const RunResult v = RunTool(dir, {"verify", cut, "--json", "report.json"});
+    EXPECT_EQ(v.status, 1) << v.err;
+    const auto report = nlohmann::json::parse(ReadFile(dir.Path("report.json")));
+    EXPECT_TRUE(report["cut"].get<bool>());
+    EXPECT_EQ(report["frames"]["read"].get<int>(), frames);
+  }
+  // The cuts went where B-frames leave holes.
+  EXPECT_GE(holes, 3);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, MediaBframeCutTest,
+                         ::testing::Values(BframeCutCase{"mkv", "mkv", "-bf 3 -g 12"},
+                                           BframeCutCase{"ts", "ts", "-bf 3 -g 12"},
+                                           BframeCutCase{"mp4_faststart", "mp4", "-bf 3 -g 12 -movflags +faststart"},
+                                           // Open GOPs, a pyramid of B-frames referred to by others.
+                                           BframeCutCase{"ts_open_gop_pyramid", "ts",
+                                                         "-bf 5 -x264-params open-gop=1:keyint=10:b-pyramid=strict"}),
+                         [](const ::testing::TestParamInfo<BframeCutCase>& p) { return std::string(p.param.name); });
+
+// An MP4 whose sample table is at its end has none when cut: refused.
+TEST(MediaCutMp4Test, CutBeforeItsSampleTableIsRefusedInOneLine) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  TempDir dir;
+  ASSERT_EQ(Shell(dir, std::string("ffmpeg -v error ") + kPicture + " -c:v libx264 -bf 3 -g 6 whole.mp4").status, 0);
+  const std::string bytes = ReadFile(dir.Path("whole.mp4"));
+  WriteFile(dir.Path("cut.mp4"), bytes.substr(0, bytes.size() / 2));
+  const RunResult r = RunTool(dir, {"MediaSource(\"cut.mp4\")", "-o", "out.y4m"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err.rfind("tallyburn: script column 1: MediaSource: cut.mp4: cannot open", 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
 TEST_F(MediaHost, UnevenFramesAreRefusedUnlessARateNumbersThem) {
   if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
   TempDir dir;
@@ -309,6 +454,40 @@ TEST_F(MediaHost, UnevenFramesAreRefusedUnlessARateNumbersThem) {
   ASSERT_EQ(want.size(), 20u);
   const PixelFormat f = *DescribePixelType(vi.pixel_type);
   for (const int n : {19, 3, 12, 11, 0, 10})
+    EXPECT_TRUE(RawBytes(env, env.FetchFrame(clip, n), f, 96, 64) == want[static_cast<size_t>(n)]) << n;
+}
+
+// Cut or not, frames truly unevenly spaced are refused; fps_num numbers a
+// cut file's whole frames.
+TEST_F(MediaHost, CutUnevenFramesAreRefusedUnlessARateNumbersTheWholeOnes) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is not installed; .ci/run installs it";
+  TempDir dir;
+  // Ten frames at 25 fps, then ten at 50, cut through the 17th packet.
+  ASSERT_EQ(Shell(dir, std::string("ffmpeg -v error ") + kPicture +
+                           " -vf \"setpts='if(lt(N,10),N/25,0.4+(N-10)/50)/TB'\" -enc_time_base 1:1000"
+                           " -fps_mode passthrough -c:v libx264 -bf 2 vfr.mkv")
+                .status,
+            0);
+  const std::vector<FilePacket> packets = PacketsOf(dir, "vfr.mkv");
+  ASSERT_EQ(packets.size(), 20u);
+  const std::vector<std::string> want = FfmpegFrames(dir, "vfr.mkv", "yuv420p", 96 * 64 * 3 / 2);
+  ASSERT_EQ(want.size(), 20u);
+  const std::string file = dir.Path("cut.mkv");
+  WriteFile(file, ReadFile(dir.Path("vfr.mkv")).substr(0, static_cast<size_t>(packets[16].pos + packets[16].size / 2)));
+
+  const std::string error = ErrorOf("MediaSource(\"" + file + "\")");
+  EXPECT_EQ(error.rfind("script column 1: MediaSource: " + file + ": its frames are not evenly spaced", 0), 0u)
+      << error;
+  const PClip clip = Clip("MediaSource(\"" + file + "\", fps_num=30000, fps_den=1001)");
+  const VideoInfo vi = clip->GetVideoInfo();
+  EXPECT_GT(vi.num_frames, 10);
+  EXPECT_LT(vi.num_frames, 17);
+  const RunResult r = RunTool(dir, {"MediaSource(\"cut.mkv\", fps_num=30000, fps_den=1001)", "-o", "out.y4m"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "tallyburn: cut.mkv: the file is cut short after frame " + std::to_string(vi.num_frames - 1) + " (" +
+                       std::to_string(vi.num_frames) + " whole frames)\n");
+  const PixelFormat f = *DescribePixelType(vi.pixel_type);
+  for (int n = vi.num_frames - 1; n >= 0; --n)
     EXPECT_TRUE(RawBytes(env, env.FetchFrame(clip, n), f, 96, 64) == want[static_cast<size_t>(n)]) << n;
 }
 
