@@ -179,7 +179,7 @@ struct MediaInput::State {
   // Where decoding stands.
   int delivered = -1;       // the frame in `picture`, or -1
   int position = -1;        // the last frame out of the decoder, or -1
-  int held = -1;            // in order (Next): a frame decoded early, past a lost one, or -1
+  int early = -1;           // in order (Next): a frame decoded early, past a lost one, or -1
   int sent = -1;            // decode index of the last packet sent, once synced
   bool synced = false;      // the packets sent are known by decode index
   bool from_start = false;  // reading on from the file's start after a seek that missed
@@ -496,7 +496,7 @@ void MediaInput::State::Reopen() {
 
 void MediaInput::State::Seek(int key) {
   av_frame_unref(frame.get());
-  delivered = position = held = -1;
+  delivered = position = early = -1;
   input_done = flushed = false;
   synced = from_start = false;
   sync_to = key;
@@ -742,9 +742,9 @@ const Picture* MediaInput::Next(bool) {
     s.picture.time = Time(n);
     return &s.picture;
   };
-  if (s.held >= 0) {
-    if (s.held > n) return lost();
-    s.held = -1;
+  if (s.early >= 0) {
+    if (s.early > n) return lost();
+    s.early = -1;
     s.Present(Time(n));
     return &s.picture;
   }
@@ -754,7 +754,7 @@ const Picture* MediaInput::Next(bool) {
     s.position = got;
     if (got < n) continue;
     if (got > n) {
-      s.held = got;
+      s.early = got;
       return lost();
     }
     s.Present(Time(n));
