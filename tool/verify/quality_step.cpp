@@ -3,6 +3,7 @@
 // the delivered frames ask for it.
 #include <cmath>
 #include <deque>
+#include <set>
 #include <string>
 #include <utility>
 #include <variant>
@@ -45,9 +46,14 @@ class ReferenceFrames {
     for (;;) {
       for (const Kept& k : kept_)
         if (k.number == number) return Found{&k.picture, k.index};
-      if (ended_) return std::string("not in the reference");
-      if (highest_ && number < *highest_) return std::string("the reference frame was passed long before");
-      if (!ReadOne()) return std::string("not in the reference");
+      if (by_position_ && damaged_.count(static_cast<int>(number)) != 0)
+        return std::string("the reference frame is damaged");
+      // Its number is not known of a damaged frame: it may have been that.
+      const std::string or_damaged =
+          damaged_.empty() ? "" : ", or one of its " + std::to_string(damaged_.size()) + " damaged frames";
+      if (ended_) return "not in the reference" + or_damaged;
+      if (highest_ && number < *highest_) return "the reference frame was passed long before" + or_damaged;
+      if (!ReadOne()) return "not in the reference" + or_damaged;
     }
   }
   // The first frame, read ahead to tell how the reference is numbered.
@@ -67,13 +73,20 @@ class ReferenceFrames {
   };
   bool ReadOne() {
     const Picture* p = nullptr;
-    try {
-      p = pictures_->Next(false);
-    } catch (const InputCut&) {
-    }
-    if (p == nullptr) {
-      ended_ = true;
-      return false;
+    // A reference frame lost to damage holds no picture to compare with:
+    // passed over, its place kept.
+    for (;;) {
+      p = nullptr;
+      try {
+        p = pictures_->Next(false);
+      } catch (const InputCut&) {
+      }
+      if (p == nullptr) {
+        ended_ = true;
+        return false;
+      }
+      if (p->damage.empty()) break;
+      damaged_.insert(index_++);
     }
     Kept k{reader_.Read(LumaOf(*p, pictures_->info())), index_, {}};
     if (kept_.size() >= kKept) {
@@ -81,7 +94,8 @@ class ReferenceFrames {
       kept_.pop_front();
     }
     k.picture.Assign(*p, shape_);
-    if (index_ == 0) by_position_ = !k.number;
+    if (!numbered_) by_position_ = !k.number;  // told by the first whole frame
+    numbered_ = true;
     if (by_position_) k.number = static_cast<uint32_t>(index_);
     if (k.number && (!highest_ || *k.number > *highest_)) highest_ = k.number;
     ++index_;
@@ -96,7 +110,9 @@ class ReferenceFrames {
   std::optional<uint32_t> highest_;
   int index_ = 0;
   bool by_position_ = false;
+  bool numbered_ = false;  // by_position_ is told
   bool ended_ = false;
+  std::set<int> damaged_;  // reference frames lost to damage
 };
 
 // The summaries of PSNR (Y) and SSIM (all planes) over the frames compared.

@@ -821,6 +821,38 @@ TEST(VerifyDamagedStreamTest, DamageIsAFindingAndTheRunGoesOn) {
   }
 }
 
+// A reference with a damaged frame: that frame is compared with nothing
+// (never with a picture that is not it), and the rest are compared as
+// before, numbered by their code or by their place.
+TEST(VerifyDamagedStreamTest, ADamagedReferenceFrameIsComparedWithNothing) {
+  TempDir dir;
+  ASSERT_EQ(RunTool(dir, {"ColorBars(320, 240, length=12).TallyId()", "-o", "v.y4m"}).status, 0);
+  ASSERT_EQ(RunTool(dir, {"ColorBars(320, 240, length=12)", "-o", "plain.y4m"}).status, 0);
+  for (const char* reference : {"v.y4m", "plain.y4m"}) {
+    for (const int lost : {0, 5}) {
+      SCOPED_TRACE(std::string(reference) + " frame " + std::to_string(lost));
+      std::string bytes = ReadFile(dir.Path(reference));
+      size_t at = bytes.find("FRAME");
+      for (int k = 0; k < lost; ++k) at = bytes.find("FRAME", at + 5);
+      bytes.replace(at, 5, "FRXME");
+      WriteFile(dir.Path("ref.y4m"), bytes);
+      const RunResult r = RunTool(dir, {"verify", "v.y4m", "--reference", "ref.y4m", "--json", "r.json"});
+      EXPECT_EQ(r.status, 0) << r.err;
+      const nlohmann::json summary = nlohmann::json::parse(ReadFile(dir.Path("r.json")))["quality_summary"];
+      EXPECT_EQ(summary["compared"], 11) << r.err;
+      ASSERT_EQ(summary["not_compared"].size(), 1u) << r.err;
+      EXPECT_EQ(summary["not_compared"][0]["frame"], lost) << r.err;
+      EXPECT_NE(summary["not_compared"][0]["why"].get<std::string>().find("damaged"), std::string::npos) << r.err;
+      EXPECT_EQ(summary["numbered_by"], std::string(reference) == "v.y4m" ? "code" : "position") << r.err;
+      // Every frame compared is the same picture as its reference.
+      EXPECT_EQ(summary["ssim"]["identical"].get<int>() + summary["ssim"]["count"].get<int>(), 11) << r.err;
+      if (summary["ssim"].contains("min")) {
+        EXPECT_GT(summary["ssim"]["min"].get<double>(), 0.99) << r.err;
+      }
+    }
+  }
+}
+
 TEST(VerifyCommandTest, CouldNotRunIsTwo) {
   TempDir dir;
   for (const std::vector<std::string>& args :
