@@ -13,17 +13,14 @@
 #include <cstdlib>
 #include <string>
 
+#include "fuzz/fuzz_check.h"
 #include "tool/media/media_input.h"
 
 using namespace tallyburn;
 
 namespace {
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "%s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 // One temporary file for the process, removed when it exits.
 const std::string& TemporaryPath() {

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "fuzz/fuzz_check.h"
 #include "sync/marks_layout.h"
 #include "tool/verify/report_json.h"
 #include "tool/verify/report_text.h"
@@ -19,11 +20,7 @@ using namespace tallyburn;
 
 namespace {
 
-void Check(bool ok, const char* what) {
-  if (ok) return;
-  std::fprintf(stderr, "%s\n", what);
-  std::abort();
-}
+using fuzz::Check;
 
 }  // namespace
 
