@@ -41,7 +41,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::vector<tool::FoundMark> marks = detector.Finish();
   const double end = double(frames) / rate;
   for (size_t i = 0; i < marks.size(); ++i) {
-    Check(std::isfinite(marks[i].time) && marks[i].time >= -1.0 / rate && marks[i].time <= end + 1, "mark outside");
+    Check(std::isfinite(marks[i].time) && marks[i].time >= -tool::kMarkStartsBefore - 1.0 / rate &&
+              marks[i].time <= end + 1,
+          "mark outside");
     Check(i == 0 || marks[i].time > marks[i - 1].time, "marks out of order");
     Check(marks[i].pitch >= -1 && marks[i].pitch < sync::kPitchCount, "pitch outside the table");
     Check(marks[i].match >= 0 && marks[i].match <= 1, "match outside 0 to 1");

@@ -29,7 +29,7 @@ constexpr double kNearPeak = 0.1;
 // a codec's pre-echo. A mark's start may lie before the sound's first
 // sample (Opus's pre-skip, rounded to a container's millisecond, takes
 // it): the sweep's rest still times it.
-constexpr double kSearchBefore = 0.005, kSearchAfter = 0.030;
+constexpr double kSearchBefore = kMarkStartsBefore, kSearchAfter = 0.030;
 // A mark is read when its sweep matches this well and its pitch stands
 // 10 dB above every other pitch.
 constexpr double kMinMatch = 0.5;

@@ -8,8 +8,13 @@
 
 namespace tallyburn::tool {
 
+// A mark is timed by its sweep's start, which may lie this far before the
+// first sample pushed (a start a codec's pre-skip took): the sweep's rest
+// still times it.
+inline constexpr double kMarkStartsBefore = 0.005;
+
 struct FoundMark {
-  double time = 0;   // seconds from the first sample pushed
+  double time = 0;   // seconds from the first sample pushed; -kMarkStartsBefore at the earliest
   int pitch = -1;    // index in the pitch table; -1: unreadable
   double match = 0;  // the sweep's normalised correlation, 0 to 1
   double level = 0;  // the mark's peak, dBFS
